@@ -1,0 +1,55 @@
+#include "analyzer/report.h"
+
+#include "analyzer/statement_groups.h"
+#include "analyzer/system.h"
+
+#include <cstring>
+
+int full_report = 0;
+
+namespace {
+
+// Bytes gathered before a write: few system calls, little memory.
+constexpr std::size_t REPORT_BUFFER_SIZE = 64 * 1024;
+
+inline char* put_number(char* out, std::int32_t value) {
+    char digits[24];
+    char* first = format_decimal(value, digits + sizeof digits);
+    std::size_t n = static_cast<std::size_t>(digits + sizeof digits - first);
+    std::memcpy(out, first, n);
+    return out + n;
+}
+
+} // namespace
+
+std::size_t format_report_line(char* out, std::int32_t id, std::int32_t group, std::int32_t size,
+                               std::int32_t first_member) {
+    char* p = put_number(out, id);
+    *p++ = '\t';
+    p = put_number(p, group);
+    *p++ = '\t';
+    p = put_number(p, size);
+    *p++ = '\t';
+    p = put_number(p, first_member);
+    *p++ = '\r';
+    *p++ = '\n';
+    return static_cast<std::size_t>(p - out);
+}
+
+bool write_report(int fd) {
+    static char buffer[REPORT_BUFFER_SIZE];
+    std::size_t used = 0;
+    for (std::int32_t i = 0; i <= record_list.last; ++i) {
+        const ListedRecord& record = record_list.base[i];
+        const StatementGroup& group = group_of(record);
+        if (group.size <= 1 && !full_report) continue;
+        if (REPORT_BUFFER_SIZE - used < REPORT_LINE_MAX) {
+            if (!write_all(fd, buffer, used)) return false;
+            used = 0;
+        }
+        // The report numbers groups from 1; dictionary ids start at 2.
+        used += format_report_line(buffer + used, record.id, group.number - 1, group.size,
+                                   group.first_member);
+    }
+    return write_all(fd, buffer, used);
+}

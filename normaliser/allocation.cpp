@@ -1,0 +1,28 @@
+#include "normaliser/allocation.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char NOT_ENOUGH_MEMORY[] = "Not enough memory\n";
+const char NOT_ENOUGH_MEMORY_FOR_STATE[] = "Not enough memory for State\n";
+
+long allocation_fail_at = 0;
+long allocation_count = 0;
+
+void out_of_memory(const char* message) {
+    std::fputs(message, stderr);
+    std::exit(1);
+}
+
+void* checked_realloc(void* block, std::size_t size, const char* message) {
+    ++allocation_count;
+    if (allocation_fail_at > 0 && allocation_count >= allocation_fail_at) {
+        out_of_memory(message);
+    }
+    void* grown = std::realloc(block, size);
+    if (grown == nullptr) {
+        out_of_memory(message);
+    }
+    return grown;
+}
