@@ -14,4 +14,5 @@ int32_t CalendarSeconds() { return static_cast<int32_t>(std::time(nullptr)); }
 PlatformCalls platformCalls = {
     ::Shell_NotifyIconA, ::GetVersion,    ::LoadMenuA,     ::TrackPopupMenu,
     ::SetTimer,          ::KillTimer,     ::ShellExecuteA, CalendarSeconds,
+    ::GetProcAddress,
 };

@@ -37,6 +37,9 @@ struct PlatformCalls {
     // Calendar time in whole seconds, truncated to the signed 32 bits that the
     // animation keeps (the C runtime's time_t is 64 bits wide here).
     int32_t (*time)();
+    // Finding the shell library's DllGetVersion at run time: the owner-drawn
+    // menu needs shell version 4.71 or later.
+    FARPROC(WINAPI *GetProcAddress)(HMODULE module, LPCSTR name);
 };
 
 // The one table, holding the real calls once static initialisation is done.
