@@ -195,7 +195,11 @@ inline void reduce(int rule) {
 
 } // namespace
 
-void append_token_text(const char* text) { append_bytes(text, std::strlen(text), false); }
+void append_token_text(const char* text) {
+    if (normalized_text == nullptr) text_buffer.length = 0; // a text of its own
+    append_bytes(text, std::strlen(text), false);
+    finish_text();
+}
 
 void release_normalized_text() {
     normalized_text = nullptr;

@@ -1,0 +1,264 @@
+#include "analyzer/record_reader.h"
+#include "analyzer/report.h"
+#include "analyzer/statement_groups.h"
+#include "analyzer/system.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+#ifdef _WIN32
+constexpr int INPUT_STATUS = -1;
+#else
+constexpr int INPUT_STATUS = 255;
+#endif
+
+// A file in memory, served through the system-call table with reads of at
+// most `chunk` bytes; a read at `fail_at` fails.
+struct FakeFile {
+    std::string bytes;
+    std::size_t position = 0;
+    std::size_t chunk = 1 << 30;
+    std::size_t fail_at = std::string::npos;
+    bool opened = false;
+    bool closed = false;
+};
+FakeFile fake;
+
+int fake_open(const char*, int, int) {
+    fake.opened = true;
+    return 3;
+}
+long fake_read(int fd, void* buffer, std::size_t count) {
+    EXPECT_EQ(fd, 3);
+    if (fake.position >= fake.fail_at) {
+        errno = EIO;
+        return -1;
+    }
+    std::size_t n = std::min({count, fake.chunk, fake.bytes.size() - fake.position});
+    std::memcpy(buffer, fake.bytes.data() + fake.position, n);
+    fake.position += n;
+    return static_cast<long>(n);
+}
+int fake_close(int) {
+    fake.closed = true;
+    return 0;
+}
+
+std::string le32(std::int32_t v) {
+    auto u = static_cast<std::uint32_t>(v);
+    return {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+            static_cast<char>(u >> 24)};
+}
+std::string record(std::int32_t id, const std::string& text) {
+    return le32(id) + le32(static_cast<std::int32_t>(text.size())) + text;
+}
+
+struct Seen {
+    std::int32_t id;
+    std::int32_t length;
+    std::string text;
+    bool operator==(const Seen& o) const {
+        return id == o.id && length == o.length && text == o.text;
+    }
+};
+std::vector<Seen> seen;
+void collect(const StatementRecord& r) {
+    // The text ends with an added NUL right after its L bytes.
+    EXPECT_EQ(r.text[r.length], '\0');
+    seen.push_back({r.id, r.length, std::string(r.text, static_cast<std::size_t>(r.length))});
+}
+
+class RecordReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake = FakeFile();
+        seen.clear();
+        sys.open = fake_open;
+        sys.read = fake_read;
+        sys.close = fake_close;
+    }
+    void TearDown() override { sys = default_system_calls; }
+};
+
+TEST_F(RecordReaderTest, ReadsRecordsWhateverTheReadSizes) {
+    std::string big(3 * READ_BLOCK_SIZE + 17, 'x');
+    big[5] = '\0'; // an embedded NUL is kept; it only ends the statement for the normaliser
+    std::string block_sized(READ_BLOCK_SIZE, 'b');
+    fake.bytes = record(1, "select 1") + record(-7, "") + record(INT32_MAX, "\xFF\x80") +
+                 record(4, big) + record(5, block_sized) + record(6, "last");
+    const std::vector<Seen> expected = {{1, 8, "select 1"},
+                                        {-7, 0, ""},
+                                        {INT32_MAX, 2, "\xFF\x80"},
+                                        {4, static_cast<std::int32_t>(big.size()), big},
+                                        {5, static_cast<std::int32_t>(READ_BLOCK_SIZE), block_sized},
+                                        {6, 4, "last"}};
+    for (std::size_t chunk : {std::size_t{1} << 30, std::size_t{1}, std::size_t{3},
+                              std::size_t{7}, READ_BLOCK_SIZE - 1}) {
+        if (chunk == 1) {
+            // One byte at a time over megabytes is slow; do it on the small records.
+            fake.bytes = record(1, "select 1") + record(-7, "") + record(9, "ab");
+        } else if (chunk != (std::size_t{1} << 30)) {
+            fake.bytes = record(1, "select 1") + record(-7, "") + record(INT32_MAX, "\xFF\x80") +
+                         record(4, big) + record(5, block_sized) + record(6, "last");
+        }
+        fake.position = 0;
+        seen.clear();
+        read_records("in.rec", collect);
+        if (chunk == 1) {
+            EXPECT_EQ(seen, (std::vector<Seen>{{1, 8, "select 1"}, {-7, 0, ""}, {9, 2, "ab"}}));
+        } else {
+            EXPECT_EQ(seen, expected) << "chunk " << chunk;
+        }
+        EXPECT_TRUE(fake.closed);
+    }
+}
+
+TEST_F(RecordReaderTest, EmptyFileHasNoRecords) {
+    read_records("in.rec", collect);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(fake.closed);
+}
+
+using RecordReaderDeathTest = RecordReaderTest;
+
+struct BadFile {
+    const char* name;
+    std::string bytes;
+    const char* message; // regex
+};
+
+TEST_F(RecordReaderDeathTest, BadRecordsEndTheRunWithTheirOffset) {
+    const std::string good = record(1, "select 1"); // 16 bytes
+    const BadFile cases[] = {
+        {"1 byte", "\x01", "^Record at offset 0 of in.rec file is cut short.\n$"},
+        {"id only", le32(1), "^Record at offset 0 of in.rec file is cut short.\n$"},
+        {"7 bytes after a record", good + le32(2) + "\x01\x00\x00",
+         "^Record at offset 16 of in.rec file is cut short.\n$"},
+        {"text short", good + le32(2) + le32(10) + "abc",
+         "^Record at offset 16 of in.rec file is cut short.\n$"},
+        {"huge length", good + le32(2) + le32(INT32_MAX) + "abc",
+         "^Record at offset 16 of in.rec file is cut short.\n$"},
+        {"negative length", good + le32(2) + le32(-1) + "abc",
+         "^Record at offset 16 of in.rec file has a negative length.\n$"},
+        {"most negative length", le32(2) + le32(INT32_MIN),
+         "^Record at offset 0 of in.rec file has a negative length.\n$"},
+    };
+    for (const BadFile& c : cases) {
+        fake = FakeFile();
+        fake.bytes = c.bytes;
+        EXPECT_EXIT(read_records("in.rec", collect), ::testing::ExitedWithCode(INPUT_STATUS),
+                    c.message)
+            << c.name;
+    }
+}
+
+TEST_F(RecordReaderDeathTest, ReadErrorInMidFile) {
+    fake.bytes = record(1, "select 1") + record(2, std::string(100, 'y'));
+    fake.chunk = 20;
+    fake.fail_at = 20;
+    EXPECT_EXIT(read_records("in.rec", collect), ::testing::ExitedWithCode(INPUT_STATUS),
+                "^Can't read in.rec file at offset 20.\n$");
+}
+
+TEST_F(RecordReaderDeathTest, InputThatCannotBeOpened) {
+    sys = default_system_calls;
+    EXPECT_EXIT(read_records("/nonexistent/in.rec", collect),
+                ::testing::ExitedWithCode(INPUT_STATUS), "^Can't open /nonexistent/in.rec file.\n$");
+}
+
+// --- report writer -------------------------------------------------------
+
+struct FakeOutput {
+    std::string bytes;
+    std::size_t most = 1 << 30; // largest write accepted at once
+    std::size_t refuse_after = std::string::npos;
+    int calls = 0;
+};
+FakeOutput output;
+
+long fake_write(int fd, const void* buffer, std::size_t count) {
+    EXPECT_EQ(fd, 9);
+    ++output.calls;
+    if (output.bytes.size() >= output.refuse_after) {
+        errno = ENOSPC;
+        return -1;
+    }
+    std::size_t n = std::min(count, output.most);
+    output.bytes.append(static_cast<const char*>(buffer), n);
+    return static_cast<long>(n);
+}
+
+class ReportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_statement_groups();
+        dictionary = create_dictionary();
+        output = FakeOutput();
+        full_report = 0;
+        sys.write = fake_write;
+    }
+    void TearDown() override {
+        sys = default_system_calls;
+        full_report = 0;
+    }
+};
+
+TEST_F(ReportTest, FormatsExtremeValues) {
+    char line[REPORT_LINE_MAX];
+    std::size_t n = format_report_line(line, INT32_MIN, INT32_MAX, 0, -1);
+    EXPECT_EQ(std::string(line, n), "-2147483648\t2147483647\t0\t-1\r\n");
+    n = format_report_line(line, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN);
+    EXPECT_EQ(n, REPORT_LINE_MAX);
+    EXPECT_EQ(std::string(line, n),
+              "-2147483648\t-2147483648\t-2147483648\t-2147483648\r\n");
+}
+
+TEST_F(ReportTest, ReportsOnlySharedTextsUnlessFull) {
+    // Ids 5, 7, 9, 12: 5, 9 and 12 share a text, 7 has its own.
+    process_statement(5, "select * from t where a = 1");
+    process_statement(7, "select * from u");
+    process_statement(9, "SELECT * FROM T WHERE A = 2");
+    process_statement(12, "select * from t where a = 3");
+    ASSERT_TRUE(write_report(9));
+    EXPECT_EQ(output.bytes, "5\t1\t3\t5\r\n9\t1\t3\t5\r\n12\t1\t3\t5\r\n");
+    output = FakeOutput();
+    full_report = 1;
+    ASSERT_TRUE(write_report(9));
+    EXPECT_EQ(output.bytes, "5\t1\t3\t5\r\n7\t2\t1\t7\r\n9\t1\t3\t5\r\n12\t1\t3\t5\r\n");
+}
+
+TEST_F(ReportTest, PartialWritesAreContinuedAndLargeReportsBatched) {
+    for (int i = 0; i < 20000; ++i) process_statement(i, "x");
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) expected += std::to_string(i) + "\t1\t20000\t0\r\n";
+    for (std::size_t most : {std::size_t{1} << 30, std::size_t{1000}, std::size_t{7}}) {
+        output = FakeOutput();
+        output.most = most;
+        ASSERT_TRUE(write_report(9));
+        EXPECT_EQ(output.bytes, expected) << "writes of at most " << most;
+    }
+}
+
+TEST_F(ReportTest, RefusedWriteIsReported) {
+    for (int i = 0; i < 20000; ++i) process_statement(i, "x");
+    output.refuse_after = 70000;
+    EXPECT_FALSE(write_report(9));
+    output = FakeOutput();
+    output.refuse_after = 0;
+    EXPECT_FALSE(write_report(9));
+}
+
+TEST_F(ReportTest, EmptyReportWritesNothing) {
+    process_statement(1, "a");
+    process_statement(2, "b");
+    ASSERT_TRUE(write_report(9));
+    EXPECT_EQ(output.bytes, "");
+}
+
+} // namespace

@@ -1,0 +1,117 @@
+#include "normaliser/lexer.h"
+#include "normaliser/parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// An exit status of -1 as the parent sees it.
+#ifdef _WIN32
+constexpr int FATAL_STATUS = -1;
+#else
+constexpr int FATAL_STATUS = 255;
+#endif
+
+std::string normalise(const std::string& text) {
+    input_cursor = text.c_str();
+    EXPECT_EQ(parse_statement(), 0);
+    EXPECT_NE(normalized_text, nullptr);
+    if (normalized_text == nullptr) return {};
+    std::string result(normalized_text);
+    EXPECT_EQ(result.size(), normalized_length);
+    release_normalized_text();
+    EXPECT_EQ(normalized_text, nullptr);
+    return result;
+}
+
+struct NormaliseCase {
+    const char* text;
+    const char* normalised;
+};
+
+TEST(ParserTest, NormalisedTexts) {
+    const NormaliseCase cases[] = {
+        {"select name from emp where id = 10 and hired > '01-Jan-2003'",
+         "SELECT NAME FROM EMP WHERE ID = :N AND HIRED > :D"},
+        {"UPDATE t SET c='abc', d=3.5E+2 WHERE x<=-1",
+         "UPDATE T SET C = :S , D = :N WHERE X < = - :N"},
+        {"SELECT * FROM emp WHERE id=1", "SELECT * FROM EMP WHERE ID = :N"},
+        {"select *  from EMP\nwhere ID = 42", "SELECT * FROM EMP WHERE ID = :N"},
+        {"id = 1", "ID = :N"},
+        {"id = '1'", "ID = :S"},
+        {"d = '01-JAN-2003'", "D = :D"},
+        {"d = 'x'", "D = :S"},
+        {"select * from dual;", "SELECT * FROM DUAL ;"},
+        {"a; b", "A ; B"},
+        {"insert into t values ('It''s', 'x')", "INSERT INTO T VALUES ( :S , :S )"},
+        {"where id = :id", "WHERE ID = : ID"},
+        {"select \\* hint *\\ a from t", "SELECT \\* HINT * \\ A FROM T"},
+        {"x", "X"},
+        {"  \t x \n ", "X"},
+        {"caf\xE9", "CAF \xE9"},
+        {"\\* line one\n line two *\\", "\\* LINE ONE\n LINE TWO * \\"},
+        {"_a1_z", "_A1_Z"},
+        {"'never closed", ":S"},
+        {"1 2.5 '3' '04-apr-04'", ":N :N :S :D"},
+    };
+    for (const NormaliseCase& c : cases) {
+        EXPECT_EQ(normalise(c.text), c.normalised) << "text: " << c.text;
+    }
+}
+
+TEST(ParserTest, ConsecutiveStatementsDoNotShareText) {
+    EXPECT_EQ(normalise("a long first statement with many words"),
+              "A LONG FIRST STATEMENT WITH MANY WORDS");
+    EXPECT_EQ(normalise("b"), "B");
+}
+
+TEST(ParserTest, AppendTokenTextJoinsWithOneBlank) {
+    input_cursor = "x";
+    parse_statement();
+    append_token_text("tail");
+    append_token_text("");
+    // Empty pieces still get their blank, exactly as "%s %s" would.
+    std::string text(normalized_text, normalized_length);
+    release_normalized_text();
+    EXPECT_EQ(text, "X tail ");
+}
+
+std::string tokens(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += i % 2 == 0 ? "a " : "1 ";
+    return text;
+}
+
+TEST(ParserTest, AcceptsTheMostTokensTheStacksHold) {
+    std::string text = tokens(PARSER_STACK_DEPTH - 1);
+    std::string normalised = normalise(text);
+    EXPECT_EQ(normalised.size(), 2500u * 1 + 2499u * 2 + 4998u); // A, :N and the blanks
+    EXPECT_EQ(normalised.substr(0, 8), "A :N A :");
+    EXPECT_EQ(normalised.back(), 'A');
+}
+
+using ParserDeathTest = ::testing::Test;
+
+TEST(ParserDeathTest, StatementWithoutTokensIsASyntaxError) {
+    const char* texts[] = {"", " \t\r\n", "\0select"};
+    for (const char* text : texts) {
+        input_cursor = text;
+        EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(FATAL_STATUS), "^syntax error$")
+            << "text: [" << text << "]";
+    }
+}
+
+TEST(ParserDeathTest, FiveThousandTokensOverflowTheStack) {
+    std::string text = tokens(PARSER_STACK_DEPTH);
+    input_cursor = text.c_str();
+    EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(FATAL_STATUS),
+                "^yacc stack overflow$");
+}
+
+TEST(ParserDeathTest, FatalErrorWritesTheMessageAlone) {
+    EXPECT_EXIT(fatal_error("any words"), ::testing::ExitedWithCode(FATAL_STATUS), "^any words$");
+}
+
+} // namespace
