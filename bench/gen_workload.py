@@ -356,7 +356,7 @@ def render(parts, lit_):
             out.append(p[1])
         else:
             out.append(lit_.in_list(p[1]))
-    return "".join(out)
+    return "".join(out).strip()  # statements neither start nor end with blanks
 
 
 def ad_hoc(r, lit_):
