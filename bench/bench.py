@@ -63,11 +63,11 @@ def run(cmd, **kw):
 
 
 # ---------------------------------------------------------------- building
-def build_comparators():
+def build_comparators(where=OUT):
     tools = {}
     for name, src, libs in (("runstat", "runstat.c", []), ("floor", "floor.c", []),
                             ("pgq_normalize", "pgq_normalize.c", ["-lpg_query"])):
-        exe = os.path.join(OUT, name)
+        exe = os.path.join(where, name)
         source = os.path.join(BENCH, src)
         if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(source):
             run(["cc", "-O2", "-Wall", "-Wextra", "-o", exe, source] + libs)

@@ -444,9 +444,10 @@ def main():
     rand = r.random
     while done < a.count:
         n = min(CHUNK, a.count - done)
-        picks = r.choices(variants, cum_weights=cum, k=n)
+        # Always draw a whole chunk, so the stream does not depend on --count.
+        picks = r.choices(variants, cum_weights=cum, k=CHUNK)
         lines = []
-        for v in picks:
+        for v in picks[:n]:
             if rand() < ad_hoc_share:
                 lines.append(ad_hoc(r, lit_))
             else:
