@@ -234,7 +234,9 @@ BOOL TrayIcon::OnDrawItem(WPARAM, const DRAWITEMSTRUCT *item) {
     textArea.left = area.left + TEXT_LEFT;
     textArea.right = area.right - TEXT_RIGHT_MARGIN;
     const int previousMode = SetBkMode(dc, TRANSPARENT);
-    const int textColourIndex = grayed ? COLOR_GRAYTEXT : selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT;
+    const int textColourIndex = grayed     ? COLOR_GRAYTEXT
+                                : selected ? COLOR_HIGHLIGHTTEXT
+                                           : COLOR_MENUTEXT;
     const COLORREF previousColour = SetTextColor(dc, GetSysColor(textColourIndex));
     DrawTextA(dc, menuText, static_cast<int>(std::strlen(menuText)), &textArea,
               DT_SINGLELINE | DT_VCENTER);
