@@ -103,6 +103,29 @@ def head_lines(src, dst, n):
             out.write(line)
 
 
+def stamp_of(name, gen_hash):
+    kind, count = WORKLOADS[name]
+    return "%s %s %d %d\n" % (gen_hash, kind, count, SEED)
+
+
+def fresh(name, gen_hash):
+    """Whether the workload's text was made by this generator and these arguments."""
+    path = os.path.join(OUT, name + ".stamp")
+    if not os.path.exists(path):
+        return False
+    with open(path) as f:
+        return f.read() == stamp_of(name, gen_hash)
+
+
+def mark_fresh(name, gen_hash):
+    base = os.path.join(OUT, name)
+    for suffix in (".rec", ".pt.sql"):  # made again from the new text
+        if os.path.exists(base + suffix):
+            os.remove(base + suffix)
+    with open(base + ".stamp", "w") as f:
+        f.write(stamp_of(name, gen_hash))
+
+
 def make_workloads(names, litpack):
     """Generates (when the generator or its arguments changed) and packs."""
     gen = os.path.join(BENCH, "gen_workload.py")
@@ -114,31 +137,20 @@ def make_workloads(names, litpack):
             largest[kind] = (name, count)
     for kind, (big, count) in largest.items():
         base = os.path.join(OUT, big)
-        stamp = "%s %s %d %d\n" % (gen_hash, kind, count, SEED)
-        stamp_path = base + ".stamp"
-        if not (os.path.exists(stamp_path) and open(stamp_path).read() == stamp):
+        if not fresh(big, gen_hash):
             t = time.perf_counter()
             run([sys.executable, gen, "--kind", kind, "--count", str(count), "--seed", str(SEED),
                  "-o", base + ".sql", "--pg", base + ".pg.sql"])
             log("generated %s in %.1f s" % (big, time.perf_counter() - t))
-            for suffix in (".rec", ".pt.sql"):
-                if os.path.exists(base + suffix):
-                    os.remove(base + suffix)
-            with open(stamp_path, "w") as f:
-                f.write(stamp)
+            mark_fresh(big, gen_hash)
+        # Smaller workloads of a kind are prefixes of its largest one.
         for name in names:
             k, n = WORKLOADS[name]
-            if k != kind or name == big:
-                continue
-            sub = os.path.join(OUT, name)
-            if not (os.path.exists(sub + ".stamp") and open(sub + ".stamp").read() == stamp):
+            if k == kind and name != big and not fresh(name, gen_hash):
+                sub = os.path.join(OUT, name)
                 head_lines(base + ".sql", sub + ".sql", n)
                 head_lines(base + ".pg.sql", sub + ".pg.sql", n)
-                for suffix in (".rec", ".pt.sql"):
-                    if os.path.exists(sub + suffix):
-                        os.remove(sub + suffix)
-                with open(sub + ".stamp", "w") as f:
-                    f.write(stamp)
+                mark_fresh(name, gen_hash)
     for name in names:
         base = os.path.join(OUT, name)
         if not os.path.exists(base + ".rec"):
@@ -280,6 +292,8 @@ def main():
     ap.add_argument("--build", default=os.path.join(ROOT, "build", "default"))
     ap.add_argument("--no-peers", action="store_true", help="skip pg_query and pt-fingerprint")
     ap.add_argument("--results", default=os.path.join(RESULTS, "RESULTS.md"))
+    ap.add_argument("--prepare-only", action="store_true",
+                    help="build the comparators and make the workloads, then stop")
     a = ap.parse_args()
     runs = a.runs or (3 if a.quick else 5)
     os.makedirs(OUT, exist_ok=True)
@@ -291,6 +305,8 @@ def main():
         log("litsieve not found under %s: comparators only" % a.build)
     names = ["oltp-10k", "oltp-200k"] if a.quick else list(WORKLOADS)
     make_workloads(names, litpack)
+    if a.prepare_only:
+        return
     if litpack:
         check_litpack(litpack)
 
@@ -335,7 +351,47 @@ def main():
         for label, _ in programs:
             rows.append((name, label, stats[label], records, size))
 
+    if litsieve:
+        check_reference(summaries, dict(sets))
     report_table(a, rows, summaries, runs, litsieve is not None)
+
+
+REFERENCE = os.path.join(RESULTS, "report-sha256.txt")
+
+
+def check_reference(summaries, inputs):
+    """litsieve's reports stay what they were before any optimisation.
+
+    bench/results/report-sha256.txt keeps, per workload, the sha256 of its
+    record file and of litsieve's report on it. A report that differs from
+    the one kept for the same input fails the run; new inputs are added."""
+    known = {}
+    if os.path.exists(REFERENCE):
+        with open(REFERENCE) as f:
+            for line in f:
+                if line.strip() and not line.startswith("#"):
+                    name, input_sha, report_sha = line.split()
+                    known[(name, input_sha)] = report_sha
+    added = False
+    for name, s in summaries.items():
+        input_sha = sha256(inputs[name])[:16]
+        s["input_sha256"] = input_sha
+        want = known.get((name, input_sha))
+        if want is None:
+            known[(name, input_sha)] = s["report_sha256"]
+            added = True
+        elif want != s["report_sha256"]:
+            raise SystemExit("CHECK FAILED: litsieve's report on %s changed: sha256 %s, kept %s"
+                             % (name, s["report_sha256"], want))
+        else:
+            s["report_same"] = True
+    if added:
+        with open(REFERENCE, "w") as f:
+            f.write("# workload, sha256 of its record file (16 digits), sha256 of litsieve's"
+                    " report\n")
+            for (name, input_sha), report_sha in sorted(known.items()):
+                f.write("%s %s %s\n" % (name, input_sha, report_sha))
+    log("check: litsieve reports equal the kept checksums (%s)" % os.path.relpath(REFERENCE, ROOT))
 
 
 def report_table(a, rows, summaries, runs, have_litsieve):
@@ -405,7 +461,9 @@ def report_table(a, rows, summaries, runs, have_litsieve):
                         w, s["records"], s["distinct"], s["bytes"], s["tokens"],
                         s["max_tokens"],
                         ", pg_query parse errors %d" % s["pg_errors"] if "pg_errors" in s else "",
-                        ", litsieve report sha256 %s" % s["report_sha256"]
+                        ", litsieve report sha256 %s%s" % (
+                            s["report_sha256"],
+                            " (same as kept)" if s.get("report_same") else " (kept now)")
                         if "report_sha256" in s else ""))
     m = machine_facts()
     cmd = "bench/run.sh" + (" --quick" if a.quick else "") + \
