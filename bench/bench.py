@@ -69,8 +69,10 @@ def build_comparators(where=OUT):
                             ("pgq_normalize", "pgq_normalize.c", ["-lpg_query"])):
         exe = os.path.join(where, name)
         source = os.path.join(BENCH, src)
-        if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(source):
-            run(["cc", "-O2", "-Wall", "-Wextra", "-o", exe, source] + libs)
+        newest = max(os.path.getmtime(source), os.path.getmtime(__file__))
+        if not os.path.exists(exe) or os.path.getmtime(exe) < newest:
+            # -O3 as the Release build of litsieve.
+            run(["cc", "-O3", "-Wall", "-Wextra", "-o", exe, source] + libs)
         tools[name] = exe
     return tools
 
@@ -180,27 +182,29 @@ def count_records(path):
 
 # ------------------------------------------------------------------ timing
 RUNSTAT = os.path.join(OUT, "runstat")
-STATS = os.path.join(OUT, "runstat.txt")
 
 
-def timed(cmd):
+def timed(cmd, runstat=None):
     """Runs cmd once through runstat; returns (cpu s, wall s, peak RSS KiB, stderr)."""
-    p = subprocess.run([RUNSTAT, STATS] + cmd, stdout=subprocess.DEVNULL,
+    runstat = runstat or RUNSTAT
+    stats = runstat + ".txt"
+    p = subprocess.run([runstat, stats] + cmd, stdout=subprocess.DEVNULL,
                        stderr=subprocess.PIPE)
     err = p.stderr.decode(errors="replace")
     if p.returncode != 0:
         raise SystemExit("FAILED (%d): %s\n%s" % (p.returncode, " ".join(cmd), err))
-    cpu, wall, rss, _ = open(STATS).read().split()
+    with open(stats) as f:
+        cpu, wall, rss, _ = f.read().split()
     return float(cpu), float(wall), int(rss), err
 
 
-def measure(programs, runs):
+def measure(programs, runs, runstat=None):
     """programs: list of (label, cmd). Runs alternated, order rotated."""
     samples = {label: [] for label, _ in programs}
     for i in range(runs):
         k = i % len(programs)
         for label, cmd in programs[k:] + programs[:k]:
-            samples[label].append(timed(cmd))
+            samples[label].append(timed(cmd, runstat))
     return {label: {"cpu": statistics.median(s[0] for s in v),
                     "wall": statistics.median(s[1] for s in v),
                     "rss": statistics.median(s[2] for s in v),

@@ -209,6 +209,84 @@ class GeneratorTest(unittest.TestCase):
         self.assertGreater(changed, 100)
 
 
+class DriverTest(unittest.TestCase):
+    """The driver's measuring and bookkeeping, on small stand-ins."""
+
+    def setUp(self):
+        global TOOLS
+        TOOLS = TOOLS or bench.build_comparators(TOOL_DIR)
+        self.dir = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def test_peak_rss_is_the_programs_own(self):
+        # A child forked from the driver would report the driver's pages.
+        ballast = bytearray(64 << 20)
+        for i in range(0, len(ballast), 4096):
+            ballast[i] = 1
+        _, _, small, _ = bench.timed(["true"], TOOLS["runstat"])
+        self.assertLess(small, 16 << 10)
+        grab = "b = bytearray(96 << 20)\nfor i in range(0, len(b), 4096): b[i] = 1"
+        _, _, big, _ = bench.timed([sys.executable, "-c", grab], TOOLS["runstat"])
+        self.assertGreater(big, 96 << 10)
+        self.assertLess(big, (96 + 48) << 10)
+        del ballast
+
+    def test_cpu_time_counts_the_child_and_failures_stop_the_run(self):
+        spin = "import time\nt = time.process_time()\nwhile time.process_time() - t < 0.3: pass"
+        cpu, wall, _, _ = bench.timed([sys.executable, "-c", spin], TOOLS["runstat"])
+        self.assertGreaterEqual(cpu, 0.3)
+        self.assertGreaterEqual(wall, cpu * 0.5)
+        with self.assertRaises(SystemExit) as e:
+            bench.timed(["sh", "-c", "echo why >&2; exit 3"], TOOLS["runstat"])
+        self.assertIn("FAILED (3)", str(e.exception))
+        self.assertIn("why", str(e.exception))
+
+    def test_runs_alternate_and_medians_are_taken(self):
+        log = os.path.join(self.dir.name, "order")
+        programs = [(name, ["sh", "-c", "echo %s >> %s; echo v%s >&2" % (name, log, name)])
+                    for name in "abc"]
+        stats = bench.measure(programs, 4, TOOLS["runstat"])
+        with open(log) as f:
+            order = f.read().split()
+        self.assertEqual(order, list("abc" "bca" "cab" "abc"))
+        self.assertEqual(stats["b"]["runs"], 4)
+        self.assertEqual(stats["b"]["stderr"], "vb\n")
+
+    def test_reference_checksums_guard_the_report(self):
+        saved = bench.REFERENCE
+        bench.REFERENCE = os.path.join(self.dir.name, "ref.txt")
+        try:
+            rec = os.path.join(self.dir.name, "w.rec")
+            with open(rec, "wb") as f:
+                f.write(records([b"select 1"]))
+            bench.check_reference({"w": {"report_sha256": "aa"}}, {"w": rec})
+            again = {"w": {"report_sha256": "aa"}}
+            bench.check_reference(again, {"w": rec})
+            self.assertTrue(again["w"]["report_same"])
+            with self.assertRaises(SystemExit):
+                bench.check_reference({"w": {"report_sha256": "bb"}}, {"w": rec})
+            with open(rec, "ab") as f:  # another input: kept beside the first
+                f.write(records([b"select 2"]))
+            bench.check_reference({"w": {"report_sha256": "bb"}}, {"w": rec})
+            with open(bench.REFERENCE) as f:
+                self.assertEqual(len([x for x in f if not x.startswith("#")]), 2)
+        finally:
+            bench.REFERENCE = saved
+
+    def test_packing_and_counting_records(self):
+        src = os.path.join(self.dir.name, "a.sql")
+        with open(src, "wb") as f:
+            f.write(b"select 1\n\nselect \xe9 'x'\n")
+        rec = os.path.join(self.dir.name, "a.rec")
+        bench.pack_lines(src, rec, first_id=7)
+        self.assertEqual(read(rec), records([b"select 1", b"select \xe9 'x'"], [7, 8]))
+        self.assertEqual(bench.count_records(rec), 2)
+        self.assertEqual(bench.floor_summary("records 2 distinct 1 bytes 9 max_tokens 3\n"),
+                         {"records": 2, "distinct": 1, "bytes": 9, "max_tokens": 3})
+
+
 if __name__ == "__main__":
     try:
         unittest.main()
