@@ -7,6 +7,7 @@ must be right; the generator must give valid, reproducible workloads.
 """
 
 import os
+import random
 import re
 import shutil
 import struct
@@ -208,6 +209,16 @@ class GeneratorTest(unittest.TestCase):
                 self.assertEqual(back.replace(b"$1", b""), BIND.sub(b"", m), m[:80])
         self.assertGreater(changed, 100)
 
+    def test_peer_copy_parses_for_pg_query(self):
+        base = self.generate("oltp", 5000, "q")
+        p = subprocess.run([TOOLS["pgq_normalize"], base + ".pg.sql"], capture_output=True,
+                           text=True, check=True)
+        self.assertIn("statements 5000 errors 0 ", p.stderr)
+        base = self.generate("distinct", 2000, "r")
+        p = subprocess.run([TOOLS["pgq_normalize"], base + ".pg.sql"], capture_output=True,
+                           text=True, check=True)
+        self.assertIn("statements 2000 errors 0 ", p.stderr)
+
 
 class DriverTest(unittest.TestCase):
     """The driver's measuring and bookkeeping, on small stand-ins."""
@@ -285,6 +296,54 @@ class DriverTest(unittest.TestCase):
         self.assertEqual(bench.count_records(rec), 2)
         self.assertEqual(bench.floor_summary("records 2 distinct 1 bytes 9 max_tokens 3\n"),
                          {"records": 2, "distinct": 1, "bytes": 9, "max_tokens": 3})
+
+
+class AgainstLitsieveTest(unittest.TestCase):
+    """Random statements over the bytes that matter to the lexer: litsieve
+    and the floor must group them identically (the -full report shows every
+    record's group)."""
+
+    ALPHABET = b"aZ_e9 0.5+-'''\\\\***\\\\\t\n\r:;,()\xe9\x80  ee11''JAN-1-"
+    PIECES = [b"'01-JAN-2003'", b"'7-may-01 x'", b"'32-JAN-1'", b"'01-JANUARY-1'",
+              b"'31-DEC-99 2:3:4'", b"\\**\\", b"\\* c *\\", b"1e+", b"'a''b'", b"'-1-JAN-2'"]
+
+    def setUp(self):
+        global TOOLS
+        TOOLS = TOOLS or bench.build_comparators(TOOL_DIR)
+        self.litsieve, _ = bench.find_lit_binaries(os.path.join(bench.ROOT, "build", "default"))
+        if not self.litsieve:
+            self.skipTest("litsieve is not built")
+        self.dir = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def statements(self, rng, count):
+        # Few pieces, so that groups form.
+        pool = [bytes(rng.choice(self.ALPHABET) for _ in range(rng.randint(1, 12)))
+                for _ in range(40)] + self.PIECES
+        out = []
+        while len(out) < count:
+            s = b" ".join(rng.choice(pool) for _ in range(rng.randint(1, 4)))
+            if s.strip(b" \t\n\r"):
+                out.append(s)
+        return out
+
+    def test_random_statements_group_alike(self):
+        rng = random.Random(5)
+        rec = os.path.join(self.dir.name, "r.rec")
+        with open(rec, "wb") as f:
+            f.write(records(self.statements(rng, 3000)))
+        mine, ref = os.path.join(self.dir.name, "l.rpt"), os.path.join(self.dir.name, "f.rpt")
+        subprocess.run([self.litsieve, "-full", rec, mine], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([TOOLS["floor"], "-r", ref, "-full", rec], check=True,
+                       stderr=subprocess.DEVNULL)
+        a, b = read(mine).split(b"\r\n"), read(ref).split(b"\r\n")
+        self.assertEqual(len(a), len(b))
+        for x, y in zip(a, b):
+            self.assertEqual(x, y)
+        groups = {line.split(b"\t")[1] for line in a if line}
+        self.assertTrue(100 < len(groups) < 2900, len(groups))
 
 
 if __name__ == "__main__":
