@@ -4,6 +4,7 @@
 #include <cstring>
 
 const char* input_cursor = nullptr;
+const char* input_limit = nullptr;
 const char* token_text = nullptr;
 std::size_t token_length = 0;
 
@@ -54,9 +55,22 @@ inline std::uint8_t class_of(const char* p) {
 
 inline bool is_space(const char* p) { return class_of(p) == CC_SPACE; }
 inline bool is_digit(const char* p) { return class_of(p) == CC_DIGIT; }
+
+// Bytes that continue an identifier (letters, digits, underscore), as one
+// table so that the identifier loop makes one test per byte.
+struct IdentifierTable {
+    bool member[256];
+    constexpr IdentifierTable() : member() {
+        for (int i = 0; i < 256; ++i) {
+            member[i] = (i >= 'A' && i <= 'Z') || (i >= 'a' && i <= 'z') ||
+                        (i >= '0' && i <= '9') || i == '_';
+        }
+    }
+};
+constexpr IdentifierTable identifier_byte;
+
 inline bool continues_identifier(const char* p) {
-    std::uint8_t c = class_of(p);
-    return c == CC_LETTER || c == CC_DIGIT || c == CC_UNDERSCORE;
+    return identifier_byte.member[static_cast<unsigned char>(*p)];
 }
 
 inline const char* skip_digits(const char* p) {
@@ -99,7 +113,14 @@ int read_string(const char* begin) {
     const char* p = body;
     const char* body_end;
     for (;;) {
-        while (*p != '\'' && *p != '\0') ++p;
+        if (input_limit != nullptr) {
+            // The statement's NUL is the last byte before the limit.
+            const char* nul = input_limit - 1;
+            const void* quote = std::memchr(p, '\'', static_cast<std::size_t>(nul - p));
+            p = quote != nullptr ? static_cast<const char*>(quote) : nul;
+        } else {
+            while (*p != '\'' && *p != '\0') ++p;
+        }
         if (*p == '\0') {
             body_end = p;
             input_cursor = p;
@@ -156,13 +177,23 @@ const char* read_signed(const char* p, const char* end, long* value) {
     return p;
 }
 
-inline char fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline unsigned fold(char c) {
+    auto b = static_cast<unsigned char>(c);
+    return (b >= 'a' && b <= 'z') ? b - 'a' + 'A' : b;
+}
+
+// Three bytes as one number, for comparing a candidate month with the list
+// in a few integer comparisons.
+constexpr unsigned key3(unsigned a, unsigned b, unsigned c) { return a << 16 | b << 8 | c; }
 
 bool is_month_range(const char* text, std::size_t length) {
+    if (length != 3) return false; // every abbreviation has three letters
+    unsigned key = key3(fold(text[0]), fold(text[1]), fold(text[2]));
     for (const char* month : month_abbreviations) {
-        std::size_t i = 0;
-        while (i < length && month[i] != '\0' && fold(text[i]) == month[i]) ++i;
-        if (i == length && month[i] == '\0') return true;
+        if (key == key3(static_cast<unsigned char>(month[0]), static_cast<unsigned char>(month[1]),
+                        static_cast<unsigned char>(month[2]))) {
+            return true;
+        }
     }
     return false;
 }

@@ -25,6 +25,12 @@ enum TokenCode : int {
 // The lexer never writes into the text.
 extern const char* input_cursor;
 
+// One past the last byte of the current statement that may be read (its
+// terminating NUL included), or null when not known. Within it the lexer and
+// the normaliser read ahead several bytes at a time; it never changes what a
+// token is. parse_statement sets it for the statement it parses.
+extern const char* input_limit;
+
 // Text of the last TOKEN: token_length bytes starting at token_text. It
 // points into the statement text itself (the statement outlives its parse),
 // so producing a token allocates nothing. Set only when next_token returns

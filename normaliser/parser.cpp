@@ -47,15 +47,42 @@ void reserve_text(std::size_t needed) {
     text_buffer.capacity = capacity;
 }
 
+// Eight bytes upper-cased at once: a byte in 'a'..'z' loses 0x20, every
+// other byte stays. Works byte by byte within the word (no carries cross
+// bytes), so byte order does not matter.
+inline std::uint64_t upper_case_word(std::uint64_t x) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    std::uint64_t low7 = x & (0x7f * ones);
+    std::uint64_t from_a = low7 + (0x80 - 'a') * ones;     // high bit set: low7 >= 'a'
+    std::uint64_t past_z = low7 + (0x80 - 'z' - 1) * ones; // high bit set: low7 > 'z'
+    std::uint64_t lower = from_a & ~past_z & ~x & (0x80 * ones);
+    return x - (lower >> 2);
+}
+
+// Bytes of slack behind the text, so that a word store may run past its end.
+constexpr std::size_t WORD_SLACK = 8;
+
 // Appends [blank] text, upper-casing it when `upper` is set. The terminator
 // is written by finish_text, once per statement.
 inline void append_bytes(const char* text, std::size_t length, bool upper) {
     std::size_t at = text_buffer.length;
-    reserve_text(at + length + 2);
+    reserve_text(at + length + 2 + WORD_SLACK);
     char* out = text_buffer.data + at;
     if (at != 0) *out++ = ' ';
     if (upper) {
-        for (std::size_t i = 0; i < length; ++i) {
+        std::size_t i = 0;
+        // Whole words while the statement has eight bytes left to read (only
+        // TOKEN texts are upper-cased, and they lie in the statement).
+        if (input_limit != nullptr) {
+            while (i < length && static_cast<std::size_t>(input_limit - (text + i)) >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, text + i, 8);
+                word = upper_case_word(word);
+                std::memcpy(out + i, &word, 8);
+                i += 8;
+            }
+        }
+        for (; i < length; ++i) {
             out[i] = static_cast<char>(upper_case.map[static_cast<unsigned char>(text[i])]);
         }
     } else {
@@ -84,54 +111,52 @@ const char PLACEHOLDER_DATE[] = ":D";
 //
 // action[state][terminal] encodes:
 //     S(n)   shift, and go to state n
+//     SR(r)  shift, then at once reduce by rule r. The state a plain shift
+//            would enter (token: X .) reduces by default without looking
+//            ahead, so the two steps are folded into one: the shifted entry
+//            is replaced by the goto state at once, and the stacks never
+//            hold more than they would after the two steps.
 //     R(r)   reduce by rule r
 //     ACCEPT the start symbol is complete and the look-ahead is end of text
 //     ERR    syntax error
 // default_reduction[state] is the rule a state reduces by without looking
-// at the look-ahead (0: none), as yacc does: rules 4..7 are reduced as soon
-// as their token is shifted, so each token's text is appended before the
-// next token is read.
+// at the look-ahead (0: none). Rules 4..7 are reduced as soon as their token
+// is shifted, so each token's text is appended before the next token is read.
 //
 //  state 0: $accept: . statement $end              (start)
 //  state 1: $accept: statement . $end
 //  state 2: statement: list_tokens .
 //  state 3: list_tokens: token .  |  token . list_tokens
-//  state 4..7: token: TOKEN . | STRING_CONSTANT . | NUMBER_CONSTANT . | DATE_CONSTANT .
-//  state 8: list_tokens: token list_tokens .
+//  state 4: list_tokens: token list_tokens .
+// (token: TOKEN . and its three siblings are folded into SR actions.)
 // ---------------------------------------------------------------------------
 constexpr int TERMINALS = 5;
-constexpr int STATES = 9;
+constexpr int STATES = 5;
 constexpr int ERR = 0;
-constexpr int ACCEPT = 100;
+constexpr int ACCEPT = 1000;
+constexpr int SHIFT_REDUCE = 100;
 constexpr int S(int state) { return state; }
+constexpr int SR(int rule) { return SHIFT_REDUCE + rule; }
 constexpr int R(int rule) { return -rule; }
 
 // clang-format off
 const int action[STATES][TERMINALS] = {
 /*            $end     TOKEN  STRING  NUMBER  DATE */
-/* 0 */     { ERR,     S(4),  S(5),   S(6),   S(7) },
-/* 1 */     { ACCEPT,  ERR,   ERR,    ERR,    ERR  },
-/* 2 */     { ERR,     ERR,   ERR,    ERR,    ERR  },
-/* 3 */     { R(2),    S(4),  S(5),   S(6),   S(7) },
-/* 4 */     { ERR,     ERR,   ERR,    ERR,    ERR  },
-/* 5 */     { ERR,     ERR,   ERR,    ERR,    ERR  },
-/* 6 */     { ERR,     ERR,   ERR,    ERR,    ERR  },
-/* 7 */     { ERR,     ERR,   ERR,    ERR,    ERR  },
-/* 8 */     { ERR,     ERR,   ERR,    ERR,    ERR  },
+/* 0 */     { ERR,     SR(4), SR(5),  SR(6),  SR(7) },
+/* 1 */     { ACCEPT,  ERR,   ERR,    ERR,    ERR   },
+/* 2 */     { ERR,     ERR,   ERR,    ERR,    ERR   },
+/* 3 */     { R(2),    SR(4), SR(5),  SR(6),  SR(7) },
+/* 4 */     { ERR,     ERR,   ERR,    ERR,    ERR   },
 };
-const int default_reduction[STATES] = { 0, 0, 1, 0, 4, 5, 6, 7, 3 };
+const int default_reduction[STATES] = { 0, 0, 1, 0, 3 };
 
 const int goto_state[STATES][3] = {
 /*          statement  list_tokens  token */
 /* 0 */   { 1,         2,           3 },
 /* 1 */   { 0,         0,           0 },
 /* 2 */   { 0,         0,           0 },
-/* 3 */   { 0,         8,           3 },
+/* 3 */   { 0,         4,           3 },
 /* 4 */   { 0,         0,           0 },
-/* 5 */   { 0,         0,           0 },
-/* 6 */   { 0,         0,           0 },
-/* 7 */   { 0,         0,           0 },
-/* 8 */   { 0,         0,           0 },
 };
 // Rule r: left-hand non-terminal and length of the right-hand side.
 const int rule_lhs[8]    = { -1, 0, 1, 1, 2, 2, 2, 2 };
@@ -141,56 +166,70 @@ const int rule_length[8] = {  0, 1, 1, 2, 1, 1, 1, 1 };
 constexpr int START_STATE = 0;
 constexpr int NO_LOOKAHEAD = -1;
 
-// A value stack entry: the token text that was current when its entry was
-// shifted. Only a shifted TOKEN's entry is ever used (rule 4).
-struct TokenValue {
-    const char* text;
-    std::size_t length;
-};
-
 // All parser state, reset at the start of every parse. The stacks are fixed:
-// they never grow and are not allocated per parse.
+// they never grow and are not allocated per parse. A value stack entry is
+// the token text that was current when the entry was shifted; only a
+// shifted TOKEN's entry is ever used (rule 4, whose reduction follows the
+// shift at once, while token_length still describes it).
 struct Parser {
     int state_stack[PARSER_STACK_DEPTH];
-    TokenValue value_stack[PARSER_STACK_DEPTH];
+    const char* value_stack[PARSER_STACK_DEPTH];
     int depth;     // entries in use on both stacks
     int lookahead; // terminal number, or NO_LOOKAHEAD
 };
 Parser parser;
 
-inline void push(int state, TokenValue value) {
+inline void push(int state, const char* value) {
     if (parser.depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
     parser.state_stack[parser.depth] = state;
     parser.value_stack[parser.depth] = value;
     ++parser.depth;
 }
 
-// Runs rule r's action, then replaces its right-hand side on the stacks by
-// the goto state of its left-hand side, carrying the value of the rule's
-// first right-hand symbol.
+// Text each rule appends: rule 4 the token's own text, rules 5 to 7 their
+// placeholder, the others nothing.
+const char* const rule_placeholder[8] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr,
+    PLACEHOLDER_STRING, PLACEHOLDER_NUMBER, PLACEHOLDER_DATE,
+};
+constexpr int RULE_TOKEN = 4;
+
+// Runs rule r's action on the value of its first right-hand symbol.
+inline void run_action(int rule, const char* value) {
+    if (rule == RULE_TOKEN) { /* token : TOKEN, upper-cased */
+        append_bytes(value, token_length, true);
+    } else if (rule_placeholder[rule] != nullptr) { /* token : a literal */
+        append_bytes(rule_placeholder[rule], 2, false);
+    }
+}
+
+// Replaces the right-hand side of rule r on the stacks by the goto state of
+// its left-hand side, carrying the value of the first right-hand symbol.
+// Every rule has a right-hand side, so the push after the pops always fits.
 inline void reduce(int rule) {
     assert(rule >= 1 && rule <= 7);
     int length = rule_length[rule];
-    TokenValue result = parser.value_stack[parser.depth - length];
-    switch (rule) {
-    case 4: /* token : TOKEN */
-        append_bytes(result.text, result.length, true);
-        break;
-    case 5: /* token : STRING_CONSTANT */
-        append_bytes(PLACEHOLDER_STRING, 2, false);
-        break;
-    case 6: /* token : NUMBER_CONSTANT */
-        append_bytes(PLACEHOLDER_NUMBER, 2, false);
-        break;
-    case 7: /* token : DATE_CONSTANT */
-        append_bytes(PLACEHOLDER_DATE, 2, false);
-        break;
-    default: /* statement : list_tokens; list_tokens : token [list_tokens] */
-        break;
+    int lhs = rule_lhs[rule];
+    int state = parser.state_stack[parser.depth - 1];
+    if (rule_placeholder[rule] == nullptr && rule != RULE_TOKEN && length > 1) {
+        // A reduction without an action that lands in the state it started
+        // from (list_tokens : token list_tokens, once per token at the end of
+        // the text) only takes one entry off each stack per step: run the
+        // chain in one tight loop, then the last step as usual. The value
+        // carried down is already in place: it is the lower entry's own.
+        while (parser.depth > length &&
+               goto_state[parser.state_stack[parser.depth - 1 - length]][lhs] == state &&
+               default_reduction[state] == rule) {
+            parser.depth -= length - 1;
+        }
     }
     parser.depth -= length;
+    const char* result = parser.value_stack[parser.depth];
+    run_action(rule, result);
     int uncovered = parser.state_stack[parser.depth - 1];
-    push(goto_state[uncovered][rule_lhs[rule]], result);
+    assert(parser.depth < PARSER_STACK_DEPTH);
+    parser.state_stack[parser.depth] = goto_state[uncovered][lhs];
+    ++parser.depth;
 }
 
 } // namespace
@@ -213,7 +252,8 @@ int parse_statement() {
     text_buffer.length = 0;
     parser.depth = 0;
     parser.lookahead = NO_LOOKAHEAD;
-    push(START_STATE, TokenValue{nullptr, 0});
+    input_limit = input_cursor + std::strlen(input_cursor) + 1;
+    push(START_STATE, nullptr);
     for (;;) {
         int state = parser.state_stack[parser.depth - 1];
         // 2. Default reduction, without reading a token.
@@ -226,14 +266,22 @@ int parse_statement() {
             parser.lookahead = code <= 0 ? 0 : code - 256;
             assert(parser.lookahead >= 0 && parser.lookahead < TERMINALS);
         }
-        // 3. Shift, reduce on the look-ahead, accept, or fail.
+        // 3. Shift (and reduce), reduce on the look-ahead, accept, or fail.
         int act = action[state][parser.lookahead];
-        if (act == ACCEPT) {
+        if (act >= SHIFT_REDUCE && act != ACCEPT) {
+            // The shift's stack check comes first: the 5000th token overflows
+            // here, after the first 4999 have been appended.
+            if (parser.depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
+            int rule = act - SHIFT_REDUCE;
+            run_action(rule, token_text);
+            push(goto_state[state][rule_lhs[rule]], token_text);
+            parser.lookahead = NO_LOOKAHEAD;
+        } else if (act == ACCEPT) {
             finish_text();
+            input_limit = nullptr; // the limit belongs to this statement only
             return 0;
-        }
-        if (act > 0) {
-            push(act, TokenValue{token_text, token_length});
+        } else if (act > 0) {
+            push(act, token_text);
             parser.lookahead = NO_LOOKAHEAD;
         } else if (act < 0) {
             reduce(-act);

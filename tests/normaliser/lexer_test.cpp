@@ -8,9 +8,12 @@
 namespace {
 
 // "T:text" for a TOKEN, "S", "N", "D" for the literals.
-std::vector<std::string> cut(const std::string& text) {
+// With `limit`, the lexer may read ahead up to the statement's NUL, as it
+// does inside a parse; without it, it must find the NUL byte by byte.
+std::vector<std::string> cut(const std::string& text, bool limit) {
     std::vector<std::string> tokens;
     input_cursor = text.c_str();
+    input_limit = limit ? text.c_str() + text.size() + 1 : nullptr;
     for (int guard = 0; guard < 10000; ++guard) {
         int code = next_token();
         switch (code) {
@@ -37,6 +40,13 @@ std::vector<std::string> cut(const std::string& text) {
     }
     ADD_FAILURE() << "lexer does not reach the end";
     return tokens;
+}
+
+std::vector<std::string> cut(const std::string& text) {
+    std::vector<std::string> bytewise = cut(text, false);
+    EXPECT_EQ(cut(text, true), bytewise) << "read-ahead changed the tokens of: " << text;
+    input_limit = nullptr;
+    return bytewise;
 }
 
 using Tokens = std::vector<std::string>;
