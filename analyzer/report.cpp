@@ -12,12 +12,22 @@ namespace {
 // Bytes gathered before a write: few system calls, little memory.
 constexpr std::size_t REPORT_BUFFER_SIZE = 64 * 1024;
 
+// Digits of a 32-bit magnitude: 1 to 10.
+inline std::size_t decimal_digits(std::uint32_t magnitude) {
+    std::size_t n = 1;
+    for (std::uint32_t bound = 10; n < 10 && magnitude >= bound; bound *= 10) ++n;
+    return n;
+}
+
+// Writes the number straight into the line: its length is known first, so
+// the digits can be laid down from their end.
 inline char* put_number(char* out, std::int32_t value) {
-    char digits[24];
-    char* first = format_decimal(value, digits + sizeof digits);
-    std::size_t n = static_cast<std::size_t>(digits + sizeof digits - first);
-    std::memcpy(out, first, n);
-    return out + n;
+    std::uint32_t magnitude =
+        value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    if (value < 0) *out++ = '-';
+    char* end = out + decimal_digits(magnitude);
+    format_decimal(magnitude, end);
+    return end;
 }
 
 } // namespace
