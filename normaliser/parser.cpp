@@ -174,16 +174,19 @@ constexpr int NO_LOOKAHEAD = -1;
 struct Parser {
     int state_stack[PARSER_STACK_DEPTH];
     const char* value_stack[PARSER_STACK_DEPTH];
-    int depth;     // entries in use on both stacks
-    int lookahead; // terminal number, or NO_LOOKAHEAD
+    int depth;     // entries in use on both stacks, as the last parse left them
+    int lookahead; // terminal number, or NO_LOOKAHEAD, as the last parse left it
 };
 Parser parser;
 
-inline void push(int state, const char* value) {
-    if (parser.depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
-    parser.state_stack[parser.depth] = state;
-    parser.value_stack[parser.depth] = value;
-    ++parser.depth;
+// The parse loop keeps the depth in a local (a register across the lexer
+// calls) and hands it to push and reduce; parser.depth is written back when
+// the parse ends.
+inline void push(int& depth, int state, const char* value) {
+    if (depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
+    parser.state_stack[depth] = state;
+    parser.value_stack[depth] = value;
+    ++depth;
 }
 
 // Text each rule appends: rule 4 the token's own text, rules 5 to 7 their
@@ -206,30 +209,29 @@ inline void run_action(int rule, const char* value) {
 // Replaces the right-hand side of rule r on the stacks by the goto state of
 // its left-hand side, carrying the value of the first right-hand symbol.
 // Every rule has a right-hand side, so the push after the pops always fits.
-inline void reduce(int rule) {
+inline void reduce(int& depth, int rule) {
     assert(rule >= 1 && rule <= 7);
     int length = rule_length[rule];
     int lhs = rule_lhs[rule];
-    int state = parser.state_stack[parser.depth - 1];
+    int state = parser.state_stack[depth - 1];
     if (rule_placeholder[rule] == nullptr && rule != RULE_TOKEN && length > 1) {
         // A reduction without an action that lands in the state it started
         // from (list_tokens : token list_tokens, once per token at the end of
         // the text) only takes one entry off each stack per step: run the
         // chain in one tight loop, then the last step as usual. The value
         // carried down is already in place: it is the lower entry's own.
-        while (parser.depth > length &&
-               goto_state[parser.state_stack[parser.depth - 1 - length]][lhs] == state &&
+        while (depth > length && goto_state[parser.state_stack[depth - 1 - length]][lhs] == state &&
                default_reduction[state] == rule) {
-            parser.depth -= length - 1;
+            depth -= length - 1;
         }
     }
-    parser.depth -= length;
-    const char* result = parser.value_stack[parser.depth];
+    depth -= length;
+    const char* result = parser.value_stack[depth];
     run_action(rule, result);
-    int uncovered = parser.state_stack[parser.depth - 1];
-    assert(parser.depth < PARSER_STACK_DEPTH);
-    parser.state_stack[parser.depth] = goto_state[uncovered][lhs];
-    ++parser.depth;
+    int uncovered = parser.state_stack[depth - 1];
+    assert(depth < PARSER_STACK_DEPTH);
+    parser.state_stack[depth] = goto_state[uncovered][lhs];
+    ++depth;
 }
 
 } // namespace
@@ -250,41 +252,43 @@ int parse_statement() {
     // 1. Reset: only the start state on the stacks, no look-ahead.
     assert(normalized_text == nullptr);
     text_buffer.length = 0;
-    parser.depth = 0;
-    parser.lookahead = NO_LOOKAHEAD;
     input_limit = input_cursor + std::strlen(input_cursor) + 1;
-    push(START_STATE, nullptr);
+    int depth = 0;
+    int lookahead = NO_LOOKAHEAD;
+    push(depth, START_STATE, nullptr);
     for (;;) {
-        int state = parser.state_stack[parser.depth - 1];
+        int state = parser.state_stack[depth - 1];
         // 2. Default reduction, without reading a token.
         if (default_reduction[state] != 0) {
-            reduce(default_reduction[state]);
+            reduce(depth, default_reduction[state]);
             continue;
         }
-        if (parser.lookahead == NO_LOOKAHEAD) {
+        if (lookahead == NO_LOOKAHEAD) {
             int code = next_token();
-            parser.lookahead = code <= 0 ? 0 : code - 256;
-            assert(parser.lookahead >= 0 && parser.lookahead < TERMINALS);
+            lookahead = code <= 0 ? 0 : code - 256;
+            assert(lookahead >= 0 && lookahead < TERMINALS);
         }
         // 3. Shift (and reduce), reduce on the look-ahead, accept, or fail.
-        int act = action[state][parser.lookahead];
+        int act = action[state][lookahead];
         if (act >= SHIFT_REDUCE && act != ACCEPT) {
             // The shift's stack check comes first: the 5000th token overflows
             // here, after the first 4999 have been appended.
-            if (parser.depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
+            if (depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
             int rule = act - SHIFT_REDUCE;
             run_action(rule, token_text);
-            push(goto_state[state][rule_lhs[rule]], token_text);
-            parser.lookahead = NO_LOOKAHEAD;
+            push(depth, goto_state[state][rule_lhs[rule]], token_text);
+            lookahead = NO_LOOKAHEAD;
         } else if (act == ACCEPT) {
             finish_text();
             input_limit = nullptr; // the limit belongs to this statement only
+            parser.depth = depth;
+            parser.lookahead = lookahead;
             return 0;
         } else if (act > 0) {
-            push(act, token_text);
-            parser.lookahead = NO_LOOKAHEAD;
+            push(depth, act, token_text);
+            lookahead = NO_LOOKAHEAD;
         } else if (act < 0) {
-            reduce(-act);
+            reduce(depth, -act);
         } else {
             // Only the start state can meet end of text: a statement without tokens.
             fatal_error(SYNTAX_ERROR);
