@@ -1,0 +1,207 @@
+// litrank: ranks the statement groups of a record file, largest first, with
+// each group's normalised text and first statement; as a table, as
+// tab-separated lines, or as an HTML page with a chart.
+//
+//   litrank [options] INPUT.rec [REPORT]
+//
+// It groups with litsieve's own code, so its group numbers, sizes and first
+// members are those of litsieve's report; given such a report (REPORT), it
+// checks that the report belongs to the input.
+#include "analyzer/record_reader.h"
+#include "analyzer/statement_groups.h"
+#include "analyzer/system.h"
+#include "ranker/console.h"
+#include "ranker/html_page.h"
+#include "ranker/listing.h"
+#include "ranker/ranking.h"
+#include "ranker/report_check.h"
+#include "ranker/text_output.h"
+
+#include <cstring>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+const char MISSING_PARAMETERS[] = "Error. Missing command line parameters.\n";
+const char USAGE[] = "usage: litrank [options] INPUT.rec [REPORT]\n"
+                     "  -n, --top N     show the N largest groups (default 20; 0: all)\n"
+                     "  --by size       rank by the number of records (default)\n"
+                     "  --by bytes      rank by the statement bytes of the records\n"
+                     "  --tsv           tab-separated output for scripts\n"
+                     "  --html FILE     also write the ranking as an HTML page with a chart\n"
+                     "  --width N       cut texts to N columns (default: the terminal's width\n"
+                     "                  when standard output is one, else texts are whole)\n"
+                     "  --quiet         no progress line on standard error\n"
+                     "REPORT, a litsieve report of INPUT.rec, is checked against the input.\n";
+constexpr std::int32_t DEFAULT_TOP = 20;
+constexpr int PAGE_MODE = 0600; // the page holds statements with their literals
+
+struct Options {
+    std::int32_t top;
+    RankKey key;
+    bool tsv;
+    bool quiet;
+    bool width_given;
+    std::size_t width;
+    const char *html;
+    const char *input;
+    const char *report;
+};
+
+[[noreturn]] void fail_with_file(int status, const char *before, const char *name,
+                                 const char *after) {
+    Message m;
+    message_start(&m);
+    message_add(&m, before);
+    message_add(&m, name);
+    message_add(&m, after);
+    fail(status, m.text);
+}
+
+[[noreturn]] void usage_error(const char *what, const char *argument) {
+    Message m;
+    message_start(&m);
+    message_add(&m, "litrank: ");
+    message_add(&m, what);
+    message_add(&m, argument);
+    message_add(&m, "\n");
+    message_add(&m, USAGE);
+    fail(EXIT_USAGE_OR_MEMORY, m.text);
+}
+
+// A count from 0 to INT32_MAX, all digits.
+bool parse_count(const char *text, std::int64_t *value) {
+    if (*text == '\0')
+        return false;
+    std::int64_t v = 0;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+        v = v * 10 + (*text - '0');
+        if (v > INT32_MAX)
+            return false;
+    }
+    *value = v;
+    return true;
+}
+
+// "--name VALUE" or "--name=VALUE": the value, or null if `arg` is not that
+// option. Moves *i past a separate value.
+const char *option_value(int argc, char **argv, int *i, const char *name) {
+    const char *arg = argv[*i];
+    std::size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) != 0)
+        return nullptr;
+    if (arg[n] == '=')
+        return arg + n + 1;
+    if (arg[n] != '\0')
+        return nullptr;
+    if (*i + 1 >= argc)
+        usage_error("missing value after ", name);
+    return argv[++*i];
+}
+
+Options parse_options(int argc, char **argv) {
+    Options o = {DEFAULT_TOP, RANK_BY_SIZE, false, false, false, 0, nullptr, nullptr, nullptr};
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        const char *value;
+        std::int64_t count;
+        if (options_done || arg[0] != '-' || arg[1] == '\0') {
+            if (o.input == nullptr) {
+                o.input = arg;
+            } else if (o.report == nullptr) {
+                o.report = arg;
+            } else {
+                usage_error("too many arguments: ", arg);
+            }
+        } else if (std::strcmp(arg, "--") == 0) {
+            options_done = true;
+        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+            write_all(1, USAGE, sizeof USAGE - 1);
+            sys.exit(EXIT_OK);
+        } else if (std::strcmp(arg, "--tsv") == 0) {
+            o.tsv = true;
+        } else if (std::strcmp(arg, "--quiet") == 0) {
+            o.quiet = true;
+        } else if ((value = option_value(argc, argv, &i, "-n")) != nullptr ||
+                   (value = option_value(argc, argv, &i, "--top")) != nullptr) {
+            if (!parse_count(value, &count))
+                usage_error("not a count: ", value);
+            o.top = static_cast<std::int32_t>(count);
+        } else if ((value = option_value(argc, argv, &i, "--width")) != nullptr) {
+            if (!parse_count(value, &count))
+                usage_error("not a width: ", value);
+            o.width = static_cast<std::size_t>(count);
+            o.width_given = true;
+        } else if ((value = option_value(argc, argv, &i, "--by")) != nullptr) {
+            if (std::strcmp(value, "size") == 0) {
+                o.key = RANK_BY_SIZE;
+            } else if (std::strcmp(value, "bytes") == 0) {
+                o.key = RANK_BY_BYTES;
+            } else {
+                usage_error("--by takes size or bytes, not ", value);
+            }
+        } else if ((value = option_value(argc, argv, &i, "--html")) != nullptr) {
+            o.html = value;
+        } else {
+            usage_error("unknown option ", arg);
+        }
+    }
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+#ifdef _WIN32
+    _setmode(1, _O_BINARY);
+    _setmode(2, _O_BINARY);
+#endif
+    if (argc < 2)
+        fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
+    Options o = parse_options(argc, argv);
+    if (o.input == nullptr)
+        fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
+
+    dictionary = create_dictionary();
+    if (!o.quiet && is_terminal(2))
+        progress_start(o.input);
+    read_records(o.input, rank_record);
+    progress_end();
+    if (o.report != nullptr)
+        check_report(o.report, o.input);
+
+    Ranking ranking = rank_groups(o.key, o.top);
+    recover_normalized_texts(ranking);
+
+    // The page first: a page that cannot be written is status 2, as a
+    // litsieve report that cannot be, and then nothing is listed.
+    if (o.html != nullptr) {
+        int fd = sys.open(o.html, O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, PAGE_MODE);
+        if (fd < 0)
+            fail_with_file(EXIT_REPORT_FILE, "Can't open ", o.html, " file.\n");
+        OutBuffer page;
+        out_open(&page, fd);
+        write_html(&page, ranking, o.input);
+        bool written = out_close(&page);
+        if (sys.close(fd) != 0 || !written) {
+            fail_with_file(EXIT_REPORT_FILE, "Can't write ", o.html, " file.\n");
+        }
+    }
+
+    OutBuffer out;
+    out_open(&out, 1);
+    if (o.tsv) {
+        write_tsv(&out, ranking);
+    } else {
+        write_table(&out, ranking, o.input, o.width_given ? o.width : terminal_columns());
+    }
+    if (!out_close(&out))
+        fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
+    sys.exit(EXIT_OK);
+}

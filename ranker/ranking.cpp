@@ -1,0 +1,253 @@
+#include "ranker/ranking.h"
+
+#include "normaliser/allocation.h"
+#include "ranker/text_output.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+GroupExtra *group_extra = nullptr;
+RankTotals rank_totals = {0, 0, 0};
+void (*rank_progress)() = nullptr;
+
+namespace {
+
+std::int32_t extra_capacity = 0;
+
+// Text arena: chunks chained through their first bytes, so that
+// reset_ranking can free them; in litrank they live until the process ends.
+constexpr std::size_t ARENA_CHUNK = 1 << 20;
+struct ArenaChunk {
+    ArenaChunk *previous;
+    std::size_t used;
+    std::size_t size;
+};
+ArenaChunk *arena = nullptr;
+
+char *arena_copy(const char *text, std::size_t length) {
+    if (arena == nullptr || arena->size - arena->used < length) {
+        std::size_t size = length > ARENA_CHUNK ? length : ARENA_CHUNK;
+        auto *chunk = static_cast<ArenaChunk *>(
+            checked_realloc(nullptr, sizeof(ArenaChunk) + size, NOT_ENOUGH_MEMORY));
+        chunk->previous = arena;
+        chunk->used = 0;
+        chunk->size = size;
+        arena = chunk;
+    }
+    char *copy = reinterpret_cast<char *>(arena + 1) + arena->used;
+    if (length > 0)
+        std::memcpy(copy, text, length);
+    arena->used += length;
+    return copy;
+}
+
+void reserve_extras(std::int32_t number) {
+    if (number < extra_capacity)
+        return;
+    std::int64_t capacity = extra_capacity < 64 ? 64 : extra_capacity;
+    while (capacity <= number)
+        capacity += capacity / 2;
+    if (capacity > INT32_MAX)
+        capacity = INT32_MAX;
+    group_extra = static_cast<GroupExtra *>(checked_realloc(
+        group_extra, static_cast<std::size_t>(capacity) * sizeof(GroupExtra), NOT_ENOUGH_MEMORY));
+    extra_capacity = static_cast<std::int32_t>(capacity);
+}
+
+} // namespace
+
+/*
+ * 1. File the record as litsieve does.
+ * 2. A group that is new now (group_table grew by it) gets its extras: no
+ *    bytes yet and a copy of the start of this, its first, statement.
+ * 3. Count the record's bytes into its group and the totals.
+ */
+void rank_record(const StatementRecord &record) {
+    std::int32_t groups_before = group_table.last;
+    process_statement(record.id, record.text); // 1.
+    std::int32_t number = record_list.base[record_list.last].group;
+
+    if (group_table.last != groups_before) { // 2.
+        reserve_extras(number);
+        GroupExtra *extra = &group_extra[number];
+        std::size_t length = static_cast<std::size_t>(record.length);
+        std::size_t kept = utf8_cut(record.text, length, EXAMPLE_TEXT_MAX);
+        extra->bytes = 0;
+        extra->example = arena_copy(record.text, kept);
+        extra->example_length = static_cast<std::int32_t>(kept);
+        extra->example_full = record.length;
+        extra->normalized = nullptr;
+        extra->normalized_length = 0;
+        extra->normalized_full = 0;
+        extra->shown = -1;
+    }
+    group_extra[number].bytes += record.length; // 3.
+    rank_totals.bytes += record.length;
+    rank_totals.file_bytes += 8 + std::int64_t{record.length};
+    if (++rank_totals.records % PROGRESS_EVERY == 0 && rank_progress != nullptr)
+        rank_progress();
+}
+
+Ranking rank_groups(RankKey key, std::int32_t count) {
+    std::int32_t groups = group_count();
+    if (count <= 0 || count > groups)
+        count = groups;
+    Ranking ranking = {nullptr, count, key};
+    if (groups == 0)
+        return ranking;
+    auto *all = static_cast<std::int32_t *>(checked_realloc(
+        nullptr, static_cast<std::size_t>(groups) * sizeof(std::int32_t), NOT_ENOUGH_MEMORY));
+    for (std::int32_t i = 0; i < groups; ++i)
+        all[i] = i + 2;
+    auto better = [key](std::int32_t a, std::int32_t b) {
+        if (key == RANK_BY_BYTES && group_extra[a].bytes != group_extra[b].bytes) {
+            return group_extra[a].bytes > group_extra[b].bytes;
+        }
+        if (group_table.base[a].size != group_table.base[b].size) {
+            return group_table.base[a].size > group_table.base[b].size;
+        }
+        return a < b;
+    };
+    std::partial_sort(all, all + count, all + groups, better);
+    for (std::int32_t i = 0; i < count; ++i)
+        group_extra[all[i]].shown = i;
+    ranking.numbers = all;
+    return ranking;
+}
+
+void release_ranking(Ranking *ranking) {
+    for (std::int32_t i = 0; i < ranking->count; ++i)
+        group_extra[ranking->numbers[i]].shown = -1;
+    std::free(ranking->numbers);
+    ranking->numbers = nullptr;
+    ranking->count = 0;
+}
+
+namespace {
+
+// A place still to visit in the trie: `state`, reached with the first
+// `path_length` bytes of the text in the path, plus `byte` when it hangs
+// from a branch slot (-1 otherwise).
+struct WalkStep {
+    StateIndex state;
+    std::size_t path_length;
+    int byte;
+};
+
+struct Walk {
+    WalkStep *steps;
+    std::size_t depth;
+    std::size_t capacity;
+    unsigned char *path;
+    std::size_t path_capacity;
+    std::int32_t wanted; // ranked groups whose text is still missing
+};
+
+void push_step(Walk *w, StateIndex state, std::size_t path_length, int byte) {
+    if (w->depth == w->capacity) {
+        w->capacity = w->capacity < 256 ? 1024 : w->capacity * 2;
+        w->steps = static_cast<WalkStep *>(
+            checked_realloc(w->steps, w->capacity * sizeof(WalkStep), NOT_ENOUGH_MEMORY));
+    }
+    w->steps[w->depth++] = {state, path_length, byte};
+}
+
+void reserve_path(Walk *w, std::size_t length) {
+    if (length <= w->path_capacity)
+        return;
+    std::size_t capacity = w->path_capacity < 256 ? 256 : w->path_capacity;
+    while (capacity < length)
+        capacity *= 2;
+    w->path = static_cast<unsigned char *>(checked_realloc(w->path, capacity, NOT_ENOUGH_MEMORY));
+    w->path_capacity = capacity;
+}
+
+void text_found(Walk *w, std::int32_t id, std::size_t length) {
+    if (id < 2 || id >= extra_capacity || id > group_table.last)
+        return;
+    GroupExtra *extra = &group_extra[id];
+    if (extra->shown < 0 || extra->normalized != nullptr)
+        return;
+    const char *text = reinterpret_cast<const char *>(w->path);
+    std::size_t kept = utf8_cut(text, length, NORMALIZED_TEXT_MAX);
+    extra->normalized = arena_copy(text, kept);
+    extra->normalized_length = static_cast<std::int32_t>(kept);
+    extra->normalized_full = static_cast<std::int32_t>(length);
+    --w->wanted;
+}
+
+} // namespace
+
+/*
+ * Depth first over the trie of string_dictionary.h, with the bytes of the
+ * current path in a buffer. For each step taken off the stack:
+ * 1. Cut the path back to the step's length, and add the slot's byte when
+ *    the step hangs from a branch.
+ * 2. Fragment: add its bytes; its id, if any, names the path; go on to its
+ *    next. End marker: its id names the path as it is; go on to its next.
+ *    Branch: every taken slot becomes a step.
+ * The walk stops as soon as every ranked group has its text.
+ */
+void recover_normalized_texts(const Ranking &ranking) {
+    Walk w = {nullptr, 0, 0, nullptr, 0, 0};
+    for (std::int32_t i = 0; i < ranking.count; ++i) {
+        if (group_extra[ranking.numbers[i]].normalized == nullptr)
+            ++w.wanted;
+    }
+    if (w.wanted == 0 || dictionary == nullptr || dictionary->root == NO_STATE)
+        return;
+    push_step(&w, dictionary->root, 0, -1);
+    while (w.depth > 0 && w.wanted > 0) {
+        WalkStep step = w.steps[--w.depth];
+        std::size_t length = step.path_length; // 1.
+        if (step.byte >= 0) {
+            reserve_path(&w, length + 1);
+            w.path[length++] = static_cast<unsigned char>(step.byte);
+        }
+        const State &s = dictionary->states[step.state]; // 2.
+        if (s.length > 0) {
+            std::size_t k = static_cast<std::size_t>(s.length);
+            reserve_path(&w, length + k);
+            std::memcpy(w.path + length, s.data.bytes, k);
+            length += k;
+            if (s.id > 0)
+                text_found(&w, s.id, length);
+            if (s.next != NO_STATE)
+                push_step(&w, s.next, length, -1);
+        } else if (s.length == STATE_END_MARKER) {
+            text_found(&w, s.id, length);
+            if (s.next != NO_STATE)
+                push_step(&w, s.next, length, -1);
+        } else {
+            for (int b = 255; b >= 0; --b) {
+                StateIndex slot = s.data.table->slot[b];
+                if (slot != NO_STATE)
+                    push_step(&w, slot, length, b);
+            }
+        }
+    }
+    std::free(w.steps);
+    std::free(w.path);
+}
+
+std::int64_t share_basis_points(std::int64_t part, std::int64_t whole) {
+    if (whole <= 0)
+        return 0;
+    // part <= whole < 2^63 / 10000 for any real input; round half up.
+    return (part * 10000 + whole / 2) / whole;
+}
+
+void reset_ranking() {
+    while (arena != nullptr) {
+        ArenaChunk *previous = arena->previous;
+        std::free(arena);
+        arena = previous;
+    }
+    std::free(group_extra);
+    group_extra = nullptr;
+    extra_capacity = 0;
+    rank_totals = {0, 0, 0};
+    rank_progress = nullptr;
+    reset_statement_groups();
+}

@@ -1,0 +1,288 @@
+#include "ranker/text_output.h"
+
+#include "ranker/html_page.h"
+#include "ranker/listing.h"
+#include "ranker/ranking.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Runs `write` into a memory buffer and returns what it wrote.
+template <typename Write> std::string written(Write write) {
+    OutBuffer out;
+    out_open(&out, OUT_MEMORY);
+    write(&out);
+    std::string text(out.data, out.used);
+    out_close(&out);
+    return text;
+}
+
+TEST(Utf8Test, WellFormedSequencesOnly) {
+    struct Case {
+        const char *bytes;
+        std::size_t expected;
+    };
+    const Case cases[] = {
+        {"a", 1},
+        {"\xC3\xA9", 2},         // é
+        {"\xE2\x82\xAC", 3},     // €
+        {"\xF0\x9F\x98\x80", 4}, // U+1F600
+        {"\xC0\xAF", 0},         // overlong '/'
+        {"\xE0\x80\xAF", 0},     // overlong
+        {"\xED\xA0\x80", 0},     // surrogate U+D800
+        {"\xF4\x90\x80\x80", 0}, // above U+10FFFF
+        {"\xA9", 0},             // stray continuation
+        {"\xC3", 0},             // cut short by the end
+        {"\xC3(", 0},            // cut short by an ASCII byte
+        {"\xF8\x88\x80\x80", 0}, // five-byte lead
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(
+            utf8_sequence(reinterpret_cast<const unsigned char *>(c.bytes), std::strlen(c.bytes)),
+            c.expected)
+            << c.bytes;
+    }
+}
+
+TEST(Utf8Test, CutsNeverSplitASequence) {
+    struct Case {
+        std::string text;
+        std::size_t limit;
+        std::size_t expected;
+    };
+    const Case cases[] = {
+        {"abc", 5, 3},
+        {"abcdef", 3, 3},
+        {"ab\xC3\xA9", 3, 2},          // inside é: back to its lead
+        {"ab\xE2\x82\xAC", 4, 2},      // inside €
+        {"ab\xF0\x9F\x98\x80z", 5, 2}, // inside a four-byte sequence
+        {"ab\xF0\x9F\x98\x80z", 6, 6}, // right after it
+        {"ab\xA9\xA9\xA9\xA9z", 4, 4}, // stray continuations: cut anywhere
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(utf8_cut(c.text.data(), c.text.size(), c.limit), c.expected) << c.text;
+    }
+}
+
+TEST(TerminalTextTest, OneLineCutToTheWidth) {
+    struct Case {
+        std::string text;
+        std::size_t columns;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"SELECT A FROM T", 0, "SELECT A FROM T"},
+        {"SELECT A FROM T", 15, "SELECT A FROM T"}, // exactly fits
+        {"SELECT A FROM T", 14, "SELECT A FR..."},
+        {"select\n  a\r\n\tfrom t", 0, "select a from t"}, // white runs: one blank
+        {"caf\xC3\xA9 ok", 7, "caf\xC3\xA9 ok"},           // é takes one column
+        {"caf\xC3\xA9 okay", 7, "caf\xC3\xA9..."},
+        {"a\x1B[31mred", 0, "a\\x1B[31mred"}, // no escape reaches the tty
+        {"b\xE9 x", 0, "b\\xE9 x"},           // not UTF-8
+        {"ab\x01"
+         "cdef",
+         6, "ab..."}, // \x01 would not fit
+        {"abcdef", 2, ".."},
+    };
+    for (const Case &c : cases) {
+        std::size_t used = 0;
+        std::string out = written([&](OutBuffer *o) {
+            used = out_terminal_text(o, c.text.data(), c.text.size(), c.columns);
+        });
+        EXPECT_EQ(out, c.expected) << c.text << " in " << c.columns;
+        if (c.columns > 0) {
+            EXPECT_LE(used, c.columns);
+        }
+    }
+}
+
+TEST(TsvTextTest, EveryByteRecoverable) {
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+        {"back\\slash", "back\\\\slash"},
+        {"x\x01y\x7F", "x\\x01y\\x7F"},
+        {"caf\xC3\xA9 b\xE9", "caf\xC3\xA9 b\xE9"}, // bytes >= 0x80 as they are
+        {"'quoted' \"too\"", "'quoted' \"too\""},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(written([&](OutBuffer *o) { out_tsv_text(o, c.text.data(), c.text.size()); }),
+                  c.expected);
+    }
+}
+
+TEST(HtmlTextTest, TextStaysText) {
+    struct Case {
+        std::string text;
+        bool mark;
+        std::string expected;
+    };
+    const std::string span_e9 = "<span class=\"byte\">\\xE9</span>";
+    const Case cases[] = {
+        {"</script><script>x()</script>", true, "&lt;/script&gt;&lt;script&gt;x()&lt;/script&gt;"},
+        {"<img src=x onerror=\"a('b')\">", false,
+         "&lt;img src=x onerror=&quot;a(&#39;b&#39;)&quot;&gt;"},
+        {"a && b &amp;", true, "a &amp;&amp; b &amp;amp;"},
+        {"caf\xC3\xA9 \xE2\x82\xAC", true, "caf\xC3\xA9 \xE2\x82\xAC"}, // UTF-8 as it is
+        {"b\xE9", true, "b" + span_e9},
+        {"b\xE9", false, "b\\xE9"},
+        {"\xC3", true, "<span class=\"byte\">\\xC3</span>"}, // cut sequence
+        {"a\x01\x1B", false, "a\\x01\\x1B"},
+        {"line\n\ttab\r\n", true, "line\n\ttab\r\n"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(
+            written([&](OutBuffer *o) { out_html_text(o, c.text.data(), c.text.size(), c.mark); }),
+            c.expected);
+    }
+}
+
+TEST(OutBufferTest, NumbersAndShares) {
+    EXPECT_EQ(written([](OutBuffer *o) {
+                  out_number(o, -2147483648LL);
+                  out_text(o, "|");
+                  out_padded_number(o, 42, 5);
+                  out_text(o, "|");
+                  out_basis_points(o, 10000);
+                  out_text(o, "|");
+                  out_basis_points(o, 5);
+                  out_text(o, "|");
+                  out_basis_points(o, 1234);
+              }),
+              "-2147483648|   42|100.00|0.05|12.34");
+}
+
+class ListingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_ranking();
+        dictionary = create_dictionary();
+    }
+    void feed(std::int32_t id, const std::string &text) {
+        rank_record({id, static_cast<std::int32_t>(text.size()), text.c_str()});
+    }
+    // Hostile statements: markup, quotes, tabs and line breaks, escape
+    // sequences, bytes that are not UTF-8. The first two share a group.
+    const std::vector<std::string> hostile = {
+        "select '</script><img src=x onerror=alert(1)>' from t\twhere a = 1",
+        "select 'x' from t\twhere a = 2",
+        "select \\* </script><b>\"&amp;\"</b> *\\ from\nt where b\xE9 = 1",
+        "select \x1B]0;title\x07 from caf\xC3\xA9",
+    };
+    void feed_hostile() {
+        for (std::size_t i = 0; i < hostile.size(); ++i) {
+            feed(static_cast<std::int32_t>(i + 1), hostile[i]);
+        }
+    }
+};
+
+std::size_t count(const std::string &text, const std::string &what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_EQ(start, text.size()) << "output ends with a line end";
+    return lines;
+}
+
+// Columns of a line as a terminal shows it: one per UTF-8 character.
+std::size_t columns_of(const std::string &line) {
+    std::size_t n = 0;
+    for (char c : line)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+TEST_F(ListingTest, TableLinesFitTheWidth) {
+    feed_hostile();
+    for (int i = 0; i < 30; ++i)
+        feed(10 + i, "update orders set status = 'x' where id = 7");
+    Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
+    recover_normalized_texts(ranking);
+    // The numbers take 44 columns here and the texts keep at least 20.
+    for (std::size_t width : {64u, 80u, 200u}) {
+        std::string table =
+            written([&](OutBuffer *o) { write_table(o, ranking, "in.rec", width); });
+        std::vector<std::string> lines = lines_of(table);
+        ASSERT_EQ(lines.size(), 3 + 2 * static_cast<std::size_t>(ranking.count));
+        for (const std::string &line : lines) {
+            EXPECT_LE(columns_of(line), width) << line;
+            EXPECT_EQ(line.find('\x1B'), std::string::npos);
+            EXPECT_EQ(line.find('\t'), std::string::npos);
+        }
+        // rank, group (the update is the fourth text), size, share, bytes, first id
+        EXPECT_EQ(lines[3].substr(0, 44), "   1      4    30  88.24%   1290        10  ");
+    }
+    release_ranking(&ranking);
+}
+
+TEST_F(ListingTest, TsvHasEightFieldsPerLine) {
+    feed_hostile();
+    Ranking ranking = rank_groups(RANK_BY_BYTES, 0);
+    recover_normalized_texts(ranking);
+    std::vector<std::string> lines =
+        lines_of(written([&](OutBuffer *o) { write_tsv(o, ranking); }));
+    ASSERT_EQ(lines.size(), 1 + static_cast<std::size_t>(ranking.count));
+    for (const std::string &line : lines)
+        EXPECT_EQ(count(line, "\t"), 7u) << line;
+    std::string bytes = std::to_string(hostile[0].size() + hostile[1].size());
+    std::string start = "1\t1\t2\t50.00\t" + bytes + "\t1\tSELECT :S FROM T WHERE A = :N\t";
+    EXPECT_EQ(lines[1].substr(0, start.size()), start);
+    EXPECT_NE(
+        lines[1].find("\tselect '</script><img src=x onerror=alert(1)>' from t\\twhere a = 1"),
+        std::string::npos);
+    release_ranking(&ranking);
+}
+
+TEST_F(ListingTest, PageKeepsHostileTextsOutOfMarkup) {
+    feed_hostile();
+    Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
+    recover_normalized_texts(ranking);
+    std::string page = written([&](OutBuffer *o) { write_html(o, ranking, "<in>&\"'.rec"); });
+    EXPECT_EQ(count(page, "<script"), 1u);
+    EXPECT_EQ(count(page, "</script"), 1u);
+    EXPECT_EQ(count(page, "<img"), 0u);
+    EXPECT_EQ(count(page, "<b>"), 0u);
+    EXPECT_EQ(count(page, "\x1B"), 0u);
+    EXPECT_EQ(count(page, "<rect class=\"bar\""), 3u);
+    EXPECT_EQ(count(page, "<tr id=\"g"), 3u);
+    EXPECT_NE(page.find("<title>litrank: &lt;in&gt;&amp;&quot;&#39;.rec</title>"),
+              std::string::npos);
+    EXPECT_NE(page.find("from caf\xC3\xA9</pre>"), std::string::npos);
+    EXPECT_NE(page.find("b<span class=\"byte\">\\xE9</span>"), std::string::npos);
+    release_ranking(&ranking);
+}
+
+TEST_F(ListingTest, ChartDrawsAtMostItsBarsButTheTableListsAll) {
+    for (std::int32_t i = 0; i < CHART_BARS_MAX + 20; ++i) {
+        feed(i, "select c" + std::to_string(i) + " from t");
+    }
+    for (std::int32_t top : {7, CHART_BARS_MAX + 20}) {
+        Ranking ranking = rank_groups(RANK_BY_SIZE, top);
+        recover_normalized_texts(ranking);
+        std::string page = written([&](OutBuffer *o) { write_html(o, ranking, "in.rec"); });
+        std::size_t bars = static_cast<std::size_t>(top < CHART_BARS_MAX ? top : CHART_BARS_MAX);
+        EXPECT_EQ(count(page, "<rect class=\"bar\""), bars);
+        EXPECT_EQ(count(page, "<tr id=\"g"), static_cast<std::size_t>(top));
+        release_ranking(&ranking);
+    }
+}
+
+} // namespace
