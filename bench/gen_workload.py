@@ -218,7 +218,22 @@ def comment(text):
     return raw("\\* " + text + " *\\")
 
 
+CLOSED = ("ORDER BY", "GROUP BY", "FOR UPDATE", "VALUES", " JOIN ")
+
+
 def make_template(r):
+    """One random template; a third of those that end in a predicate get one
+    more (the tenant or status checks of real applications)."""
+    parts = make_family(r)
+    text = " ".join(p for p in parts if isinstance(p, str))
+    if r.random() < 0.35 and not any(c in text for c in CLOSED):
+        table = [w for w in text.split() if w in SCHEMA][0]
+        c, ty = r.choice(SCHEMA[table][1:])
+        parts = parts + [" AND %s = " % c, bind(c) if r.random() < 0.5 else lit(ty)]
+    return parts
+
+
+def make_family(r):
     """One random template from one of the families below."""
     t = r.choice(list(SCHEMA))
     cols = SCHEMA[t]

@@ -6,11 +6,12 @@
 # 2. the hottest functions of litsieve, exclusive and inclusive;
 # 3. a perf sample profile (software clock) when perf works here.
 # litsieve is built for this in build/bench-profile (same optimisation as
-# the default preset, plus debug info); the output goes to bench/out/profile/.
-set -euo pipefail
+# the default preset, plus debug info); the output goes to
+# bench/out/profile/WORKLOAD/.
+set -eu  # no pipefail: the listings below end in head, which closes the pipe early
 cd "$(dirname "$0")/.."
 workload=${1:-oltp-200k}
-out=bench/out/profile
+out=bench/out/profile/$workload
 mkdir -p "$out"
 case "$workload" in
     oltp-1m | distinct-200k) python3 bench/bench.py --prepare-only >/dev/null ;;
