@@ -91,7 +91,7 @@
 
 // The maker's home page: the link's text in the template and the address the
 // dialog procedure sets and the link opens.
-#define QUILLON_HOME_URL "https://www.quillon-tools.com/"
+#define QUILLON_HOME_URL "https://quillon-tools.com/"
 
 // ---- Cursor ----------------------------------------------------------------
 #define IDCUR_LINK_HAND 400 // pointing hand, hot spot at the index fingertip
