@@ -17,7 +17,7 @@ std::size_t terminal_columns();
 // PROGRESS_INTERVAL_MS, and any message on standard error first clears it.
 // Call only when standard error is a terminal.
 constexpr int PROGRESS_INTERVAL_MS = 200;
-void progress_start(const char *path);
+void progress_start(const char* path);
 
 // Clears the progress line, if one is shown, and stops further redraws.
 void progress_end();
@@ -25,5 +25,5 @@ void progress_end();
 // The progress line for `done` of `total` bytes (total 0: unknown),
 // NUL-terminated into `out` (at least PROGRESS_LINE_MAX bytes).
 constexpr std::size_t PROGRESS_LINE_MAX = 160;
-void format_progress(char *out, const char *path, std::int64_t done, std::int64_t total,
+void format_progress(char* out, const char* path, std::int64_t done, std::int64_t total,
                      std::int64_t records);

@@ -95,7 +95,7 @@ constexpr int CHART_ROW = 22;
 constexpr int CHART_BAR_HEIGHT = 15;
 constexpr int CHART_TOP = 4;
 
-void out_text_html(OutBuffer *out, const char *text, std::int32_t length, std::int32_t full,
+void out_text_html(OutBuffer* out, const char* text, std::int32_t length, std::int32_t full,
                    bool mark_bytes) {
     out_html_text(out, text, static_cast<std::size_t>(length), mark_bytes);
     if (length < full) {
@@ -105,11 +105,11 @@ void out_text_html(OutBuffer *out, const char *text, std::int32_t length, std::i
     }
 }
 
-std::int64_t key_value(const Ranking &ranking, std::int32_t number) {
+std::int64_t key_value(const Ranking& ranking, std::int32_t number) {
     return ranking.key == RANK_BY_BYTES ? group_extra[number].bytes : group_table.base[number].size;
 }
 
-void out_attribute_number(OutBuffer *out, const char *name, std::int64_t value) {
+void out_attribute_number(OutBuffer* out, const char* name, std::int64_t value) {
     out_text(out, " ");
     out_text(out, name);
     out_text(out, "=\"");
@@ -117,7 +117,7 @@ void out_attribute_number(OutBuffer *out, const char *name, std::int64_t value) 
     out_text(out, "\"");
 }
 
-void write_chart(OutBuffer *out, const Ranking &ranking) {
+void write_chart(OutBuffer* out, const Ranking& ranking) {
     std::int32_t bars = ranking.count < CHART_BARS_MAX ? ranking.count : CHART_BARS_MAX;
     std::int64_t top = bars > 0 ? key_value(ranking, ranking.numbers[0]) : 0;
     int height = CHART_TOP * 2 + bars * CHART_ROW;
@@ -143,11 +143,10 @@ void write_chart(OutBuffer *out, const Ranking &ranking) {
     out_text(out, "\">\n");
     for (std::int32_t i = 0; i < bars; ++i) {
         std::int32_t number = ranking.numbers[i];
-        const GroupExtra &extra = group_extra[number];
+        const GroupExtra& extra = group_extra[number];
         std::int64_t value = key_value(ranking, number);
         std::int64_t width = top > 0 ? (value * CHART_BAR_MAX + top / 2) / top : 0;
-        if (width < 1)
-            width = 1;
+        if (width < 1) width = 1;
         int y = CHART_TOP + i * CHART_ROW;
         int baseline = y + CHART_BAR_HEIGHT - 3;
 
@@ -183,17 +182,16 @@ void write_chart(OutBuffer *out, const Ranking &ranking) {
         std::size_t label = utf8_cut(
             extra.normalized, static_cast<std::size_t>(extra.normalized_length), CHART_LABEL_MAX);
         out_html_text(out, extra.normalized, label, false);
-        if (label < static_cast<std::size_t>(extra.normalized_full))
-            out_text(out, " \xE2\x80\xA6");
+        if (label < static_cast<std::size_t>(extra.normalized_full)) out_text(out, " \xE2\x80\xA6");
         out_text(out, "</tspan></text></a>\n");
     }
     out_text(out, "</svg>\n</figure>\n");
 }
 
-void write_row(OutBuffer *out, const Ranking &ranking, std::int32_t place) {
+void write_row(OutBuffer* out, const Ranking& ranking, std::int32_t place) {
     std::int32_t number = ranking.numbers[place];
-    const StatementGroup &group = group_table.base[number];
-    const GroupExtra &extra = group_extra[number];
+    const StatementGroup& group = group_table.base[number];
+    const GroupExtra& extra = group_extra[number];
     std::int64_t share = share_basis_points(group.size, rank_totals.records);
     const std::int64_t cells[] = {place + 1, number - 1,  group.size,
                                   share,     extra.bytes, group.first_member};
@@ -222,7 +220,7 @@ void write_row(OutBuffer *out, const Ranking &ranking, std::int32_t place) {
 
 } // namespace
 
-void write_html(OutBuffer *out, const Ranking &ranking, const char *input_path) {
+void write_html(OutBuffer* out, const Ranking& ranking, const char* input_path) {
     std::size_t path_length = std::strlen(input_path);
     out_text(out, PAGE_HEAD);
     out_text(out, "<title>litrank: ");
@@ -259,8 +257,7 @@ void write_html(OutBuffer *out, const Ranking &ranking, const char *input_path) 
     out_basis_points(out, share_basis_points(shown_bytes, rank_totals.bytes));
     out_text(out, "% of the bytes.</p>\n");
 
-    if (ranking.count > 0)
-        write_chart(out, ranking);
+    if (ranking.count > 0) write_chart(out, ranking);
 
     out_text(out,
              "<table id=\"groups\">\n<thead><tr>"

@@ -19,4 +19,4 @@ constexpr std::int32_t CHART_BARS_MAX = 100;
 // Bytes of a normalised text written beside its bar.
 constexpr std::size_t CHART_LABEL_MAX = 120;
 
-void write_html(OutBuffer *out, const Ranking &ranking, const char *input_path);
+void write_html(OutBuffer* out, const Ranking& ranking, const char* input_path);

@@ -16,11 +16,11 @@ constexpr std::size_t TEXT_COLUMNS_MIN = 20;
 // With `columns` > 0 the texts are cut so that no line is wider (but they
 // keep TEXT_COLUMNS_MIN columns); 0 leaves them whole, except that a text
 // litrank kept only in part ends in " ... (N bytes)" with its whole length.
-void write_table(OutBuffer *out, const Ranking &ranking, const char *input_path,
+void write_table(OutBuffer* out, const Ranking& ranking, const char* input_path,
                  std::size_t columns);
 
 // A header line, then one line per group with the fields rank, group, size,
 // share (percent, two decimals), bytes, first_id, normalized_text,
 // statement, separated by tabs; texts escaped as out_tsv_text does, and a
 // text kept only in part ends in " ... (N bytes)".
-void write_tsv(OutBuffer *out, const Ranking &ranking);
+void write_tsv(OutBuffer* out, const Ranking& ranking);

@@ -46,13 +46,13 @@ struct Options {
     bool quiet;
     bool width_given;
     std::size_t width;
-    const char *html;
-    const char *input;
-    const char *report;
+    const char* html;
+    const char* input;
+    const char* report;
 };
 
-[[noreturn]] void fail_with_file(int status, const char *before, const char *name,
-                                 const char *after) {
+[[noreturn]] void fail_with_file(int status, const char* before, const char* name,
+                                 const char* after) {
     Message m;
     message_start(&m);
     message_add(&m, before);
@@ -61,7 +61,7 @@ struct Options {
     fail(status, m.text);
 }
 
-[[noreturn]] void usage_error(const char *what, const char *argument) {
+[[noreturn]] void usage_error(const char* what, const char* argument) {
     Message m;
     message_start(&m);
     message_add(&m, "litrank: ");
@@ -73,16 +73,13 @@ struct Options {
 }
 
 // A count from 0 to INT32_MAX, all digits.
-bool parse_count(const char *text, std::int64_t *value) {
-    if (*text == '\0')
-        return false;
+bool parse_count(const char* text, std::int64_t* value) {
+    if (*text == '\0') return false;
     std::int64_t v = 0;
     for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
+        if (*text < '0' || *text > '9') return false;
         v = v * 10 + (*text - '0');
-        if (v > INT32_MAX)
-            return false;
+        if (v > INT32_MAX) return false;
     }
     *value = v;
     return true;
@@ -90,26 +87,22 @@ bool parse_count(const char *text, std::int64_t *value) {
 
 // "--name VALUE" or "--name=VALUE": the value, or null if `arg` is not that
 // option. Moves *i past a separate value.
-const char *option_value(int argc, char **argv, int *i, const char *name) {
-    const char *arg = argv[*i];
+const char* option_value(int argc, char** argv, int* i, const char* name) {
+    const char* arg = argv[*i];
     std::size_t n = std::strlen(name);
-    if (std::strncmp(arg, name, n) != 0)
-        return nullptr;
-    if (arg[n] == '=')
-        return arg + n + 1;
-    if (arg[n] != '\0')
-        return nullptr;
-    if (*i + 1 >= argc)
-        usage_error("missing value after ", name);
+    if (std::strncmp(arg, name, n) != 0) return nullptr;
+    if (arg[n] == '=') return arg + n + 1;
+    if (arg[n] != '\0') return nullptr;
+    if (*i + 1 >= argc) usage_error("missing value after ", name);
     return argv[++*i];
 }
 
-Options parse_options(int argc, char **argv) {
+Options parse_options(int argc, char** argv) {
     Options o = {DEFAULT_TOP, RANK_BY_SIZE, false, false, false, 0, nullptr, nullptr, nullptr};
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        const char *value;
+        const char* arg = argv[i];
+        const char* value;
         std::int64_t count;
         if (options_done || arg[0] != '-' || arg[1] == '\0') {
             if (o.input == nullptr) {
@@ -130,12 +123,10 @@ Options parse_options(int argc, char **argv) {
             o.quiet = true;
         } else if ((value = option_value(argc, argv, &i, "-n")) != nullptr ||
                    (value = option_value(argc, argv, &i, "--top")) != nullptr) {
-            if (!parse_count(value, &count))
-                usage_error("not a count: ", value);
+            if (!parse_count(value, &count)) usage_error("not a count: ", value);
             o.top = static_cast<std::int32_t>(count);
         } else if ((value = option_value(argc, argv, &i, "--width")) != nullptr) {
-            if (!parse_count(value, &count))
-                usage_error("not a width: ", value);
+            if (!parse_count(value, &count)) usage_error("not a width: ", value);
             o.width = static_cast<std::size_t>(count);
             o.width_given = true;
         } else if ((value = option_value(argc, argv, &i, "--by")) != nullptr) {
@@ -157,24 +148,20 @@ Options parse_options(int argc, char **argv) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
 #ifdef _WIN32
     _setmode(1, _O_BINARY);
     _setmode(2, _O_BINARY);
 #endif
-    if (argc < 2)
-        fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
+    if (argc < 2) fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
     Options o = parse_options(argc, argv);
-    if (o.input == nullptr)
-        fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
+    if (o.input == nullptr) fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
 
     dictionary = create_dictionary();
-    if (!o.quiet && is_terminal(2))
-        progress_start(o.input);
+    if (!o.quiet && is_terminal(2)) progress_start(o.input);
     read_records(o.input, rank_record);
     progress_end();
-    if (o.report != nullptr)
-        check_report(o.report, o.input);
+    if (o.report != nullptr) check_report(o.report, o.input);
 
     Ranking ranking = rank_groups(o.key, o.top);
     recover_normalized_texts(ranking);
@@ -183,8 +170,7 @@ int main(int argc, char **argv) {
     // litsieve report that cannot be, and then nothing is listed.
     if (o.html != nullptr) {
         int fd = sys.open(o.html, O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, PAGE_MODE);
-        if (fd < 0)
-            fail_with_file(EXIT_REPORT_FILE, "Can't open ", o.html, " file.\n");
+        if (fd < 0) fail_with_file(EXIT_REPORT_FILE, "Can't open ", o.html, " file.\n");
         OutBuffer page;
         out_open(&page, fd);
         write_html(&page, ranking, o.input);
@@ -201,7 +187,6 @@ int main(int argc, char **argv) {
     } else {
         write_table(&out, ranking, o.input, o.width_given ? o.width : terminal_columns());
     }
-    if (!out_close(&out))
-        fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
+    if (!out_close(&out)) fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
     sys.exit(EXIT_OK);
 }

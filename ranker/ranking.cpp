@@ -1,13 +1,15 @@
 #include "ranker/ranking.h"
 
 #include "normaliser/allocation.h"
+#include "normaliser/lexer.h"
+#include "normaliser/parser.h"
 #include "ranker/text_output.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-GroupExtra *group_extra = nullptr;
+GroupExtra* group_extra = nullptr;
 RankTotals rank_totals = {0, 0, 0};
 void (*rank_progress)() = nullptr;
 
@@ -19,38 +21,35 @@ std::int32_t extra_capacity = 0;
 // reset_ranking can free them; in litrank they live until the process ends.
 constexpr std::size_t ARENA_CHUNK = 1 << 20;
 struct ArenaChunk {
-    ArenaChunk *previous;
+    ArenaChunk* previous;
     std::size_t used;
     std::size_t size;
 };
-ArenaChunk *arena = nullptr;
+ArenaChunk* arena = nullptr;
 
-char *arena_copy(const char *text, std::size_t length) {
+char* arena_copy(const char* text, std::size_t length) {
     if (arena == nullptr || arena->size - arena->used < length) {
         std::size_t size = length > ARENA_CHUNK ? length : ARENA_CHUNK;
-        auto *chunk = static_cast<ArenaChunk *>(
+        auto* chunk = static_cast<ArenaChunk*>(
             checked_realloc(nullptr, sizeof(ArenaChunk) + size, NOT_ENOUGH_MEMORY));
         chunk->previous = arena;
         chunk->used = 0;
         chunk->size = size;
         arena = chunk;
     }
-    char *copy = reinterpret_cast<char *>(arena + 1) + arena->used;
-    if (length > 0)
-        std::memcpy(copy, text, length);
+    char* copy = reinterpret_cast<char*>(arena + 1) + arena->used;
+    if (length > 0) std::memcpy(copy, text, length);
     arena->used += length;
     return copy;
 }
 
 void reserve_extras(std::int32_t number) {
-    if (number < extra_capacity)
-        return;
+    if (number < extra_capacity) return;
     std::int64_t capacity = extra_capacity < 64 ? 64 : extra_capacity;
     while (capacity <= number)
         capacity += capacity / 2;
-    if (capacity > INT32_MAX)
-        capacity = INT32_MAX;
-    group_extra = static_cast<GroupExtra *>(checked_realloc(
+    if (capacity > INT32_MAX) capacity = INT32_MAX;
+    group_extra = static_cast<GroupExtra*>(checked_realloc(
         group_extra, static_cast<std::size_t>(capacity) * sizeof(GroupExtra), NOT_ENOUGH_MEMORY));
     extra_capacity = static_cast<std::int32_t>(capacity);
 }
@@ -63,14 +62,14 @@ void reserve_extras(std::int32_t number) {
  *    bytes yet and a copy of the start of this, its first, statement.
  * 3. Count the record's bytes into its group and the totals.
  */
-void rank_record(const StatementRecord &record) {
+void rank_record(const StatementRecord& record) {
     std::int32_t groups_before = group_table.last;
     process_statement(record.id, record.text); // 1.
     std::int32_t number = record_list.base[record_list.last].group;
 
     if (group_table.last != groups_before) { // 2.
         reserve_extras(number);
-        GroupExtra *extra = &group_extra[number];
+        GroupExtra* extra = &group_extra[number];
         std::size_t length = static_cast<std::size_t>(record.length);
         std::size_t kept = utf8_cut(record.text, length, EXAMPLE_TEXT_MAX);
         extra->bytes = 0;
@@ -85,18 +84,15 @@ void rank_record(const StatementRecord &record) {
     group_extra[number].bytes += record.length; // 3.
     rank_totals.bytes += record.length;
     rank_totals.file_bytes += 8 + std::int64_t{record.length};
-    if (++rank_totals.records % PROGRESS_EVERY == 0 && rank_progress != nullptr)
-        rank_progress();
+    if (++rank_totals.records % PROGRESS_EVERY == 0 && rank_progress != nullptr) rank_progress();
 }
 
 Ranking rank_groups(RankKey key, std::int32_t count) {
     std::int32_t groups = group_count();
-    if (count <= 0 || count > groups)
-        count = groups;
+    if (count <= 0 || count > groups) count = groups;
     Ranking ranking = {nullptr, count, key};
-    if (groups == 0)
-        return ranking;
-    auto *all = static_cast<std::int32_t *>(checked_realloc(
+    if (groups == 0) return ranking;
+    auto* all = static_cast<std::int32_t*>(checked_realloc(
         nullptr, static_cast<std::size_t>(groups) * sizeof(std::int32_t), NOT_ENOUGH_MEMORY));
     for (std::int32_t i = 0; i < groups; ++i)
         all[i] = i + 2;
@@ -116,7 +112,7 @@ Ranking rank_groups(RankKey key, std::int32_t count) {
     return ranking;
 }
 
-void release_ranking(Ranking *ranking) {
+void release_ranking(Ranking* ranking) {
     for (std::int32_t i = 0; i < ranking->count; ++i)
         group_extra[ranking->numbers[i]].shown = -1;
     std::free(ranking->numbers);
@@ -129,6 +125,8 @@ namespace {
 // A place still to visit in the trie: `state`, reached with the first
 // `path_length` bytes of the text in the path, plus `byte` when it hangs
 // from a branch slot (-1 otherwise).
+static_assert(sizeof(StateIndex) == 4, "the walk reads branch slots in pairs");
+
 struct WalkStep {
     StateIndex state;
     std::size_t path_length;
@@ -136,45 +134,61 @@ struct WalkStep {
 };
 
 struct Walk {
-    WalkStep *steps;
+    WalkStep* steps;
     std::size_t depth;
     std::size_t capacity;
-    unsigned char *path;
+    unsigned char* path;
     std::size_t path_capacity;
     std::int32_t wanted; // ranked groups whose text is still missing
 };
 
-void push_step(Walk *w, StateIndex state, std::size_t path_length, int byte) {
+void push_step(Walk* w, StateIndex state, std::size_t path_length, int byte) {
     if (w->depth == w->capacity) {
         w->capacity = w->capacity < 256 ? 1024 : w->capacity * 2;
-        w->steps = static_cast<WalkStep *>(
+        w->steps = static_cast<WalkStep*>(
             checked_realloc(w->steps, w->capacity * sizeof(WalkStep), NOT_ENOUGH_MEMORY));
     }
     w->steps[w->depth++] = {state, path_length, byte};
 }
 
-void reserve_path(Walk *w, std::size_t length) {
-    if (length <= w->path_capacity)
-        return;
+void reserve_path(Walk* w, std::size_t length) {
+    if (length <= w->path_capacity) return;
     std::size_t capacity = w->path_capacity < 256 ? 256 : w->path_capacity;
     while (capacity < length)
         capacity *= 2;
-    w->path = static_cast<unsigned char *>(checked_realloc(w->path, capacity, NOT_ENOUGH_MEMORY));
+    w->path = static_cast<unsigned char*>(checked_realloc(w->path, capacity, NOT_ENOUGH_MEMORY));
     w->path_capacity = capacity;
 }
 
-void text_found(Walk *w, std::int32_t id, std::size_t length) {
-    if (id < 2 || id >= extra_capacity || id > group_table.last)
-        return;
-    GroupExtra *extra = &group_extra[id];
-    if (extra->shown < 0 || extra->normalized != nullptr)
-        return;
-    const char *text = reinterpret_cast<const char *>(w->path);
+void keep_normalized(GroupExtra* extra, const char* text, std::size_t length) {
     std::size_t kept = utf8_cut(text, length, NORMALIZED_TEXT_MAX);
     extra->normalized = arena_copy(text, kept);
     extra->normalized_length = static_cast<std::int32_t>(kept);
     extra->normalized_full = static_cast<std::int32_t>(length);
+}
+
+void text_found(Walk* w, std::int32_t id, std::size_t length) {
+    if (id < 2 || id >= extra_capacity || id > group_table.last) return;
+    GroupExtra* extra = &group_extra[id];
+    if (extra->shown < 0 || extra->normalized != nullptr) return;
+    keep_normalized(extra, reinterpret_cast<const char*>(w->path), length);
     --w->wanted;
+}
+
+// The first statement, whole, parsed again as process_statement parsed it:
+// NUL-terminated, so that a NUL inside ends it there too.
+void normalize_again(GroupExtra* extra, char** buffer, std::size_t* capacity) {
+    std::size_t length = static_cast<std::size_t>(extra->example_length);
+    if (*capacity < length + 1) {
+        *capacity = length + 1;
+        *buffer = static_cast<char*>(checked_realloc(*buffer, *capacity, NOT_ENOUGH_MEMORY));
+    }
+    std::memcpy(*buffer, extra->example, length);
+    (*buffer)[length] = '\0';
+    input_cursor = *buffer;
+    parse_statement(); // it parsed once, so it parses again: no fatal_error here
+    keep_normalized(extra, normalized_text, normalized_length);
+    release_normalized_text();
 }
 
 } // namespace
@@ -187,16 +201,25 @@ void text_found(Walk *w, std::int32_t id, std::size_t length) {
  * 2. Fragment: add its bytes; its id, if any, names the path; go on to its
  *    next. End marker: its id names the path as it is; go on to its next.
  *    Branch: every taken slot becomes a step.
- * The walk stops as soon as every ranked group has its text.
+ * The walk stops as soon as every ranked group has its text. Groups whose
+ * first statement is kept whole are normalised again instead, before it.
  */
-void recover_normalized_texts(const Ranking &ranking) {
+std::int32_t recover_normalized_texts(const Ranking& ranking) {
     Walk w = {nullptr, 0, 0, nullptr, 0, 0};
+    char* buffer = nullptr;
+    std::size_t capacity = 0;
     for (std::int32_t i = 0; i < ranking.count; ++i) {
-        if (group_extra[ranking.numbers[i]].normalized == nullptr)
+        GroupExtra* extra = &group_extra[ranking.numbers[i]];
+        if (extra->normalized != nullptr) continue;
+        if (extra->example_length == extra->example_full) {
+            normalize_again(extra, &buffer, &capacity);
+        } else {
             ++w.wanted;
+        }
     }
-    if (w.wanted == 0 || dictionary == nullptr || dictionary->root == NO_STATE)
-        return;
+    std::free(buffer);
+    std::int32_t wanted = w.wanted;
+    if (w.wanted == 0 || dictionary == nullptr || dictionary->root == NO_STATE) return 0;
     push_step(&w, dictionary->root, 0, -1);
     while (w.depth > 0 && w.wanted > 0) {
         WalkStep step = w.steps[--w.depth];
@@ -205,42 +228,43 @@ void recover_normalized_texts(const Ranking &ranking) {
             reserve_path(&w, length + 1);
             w.path[length++] = static_cast<unsigned char>(step.byte);
         }
-        const State &s = dictionary->states[step.state]; // 2.
+        const State& s = dictionary->states[step.state]; // 2.
         if (s.length > 0) {
             std::size_t k = static_cast<std::size_t>(s.length);
             reserve_path(&w, length + k);
             std::memcpy(w.path + length, s.data.bytes, k);
             length += k;
-            if (s.id > 0)
-                text_found(&w, s.id, length);
-            if (s.next != NO_STATE)
-                push_step(&w, s.next, length, -1);
+            if (s.id > 0) text_found(&w, s.id, length);
+            if (s.next != NO_STATE) push_step(&w, s.next, length, -1);
         } else if (s.length == STATE_END_MARKER) {
             text_found(&w, s.id, length);
-            if (s.next != NO_STATE)
-                push_step(&w, s.next, length, -1);
+            if (s.next != NO_STATE) push_step(&w, s.next, length, -1);
         } else {
-            for (int b = 255; b >= 0; --b) {
-                StateIndex slot = s.data.table->slot[b];
-                if (slot != NO_STATE)
-                    push_step(&w, slot, length, b);
+            // Most slots are empty: they are skipped two at a time.
+            const StateIndex* slot = s.data.table->slot;
+            for (int b = 254; b >= 0; b -= 2) {
+                std::uint64_t pair;
+                std::memcpy(&pair, slot + b, sizeof pair);
+                if (pair == 0) continue;
+                if (slot[b + 1] != NO_STATE) push_step(&w, slot[b + 1], length, b + 1);
+                if (slot[b] != NO_STATE) push_step(&w, slot[b], length, b);
             }
         }
     }
     std::free(w.steps);
     std::free(w.path);
+    return wanted - w.wanted;
 }
 
 std::int64_t share_basis_points(std::int64_t part, std::int64_t whole) {
-    if (whole <= 0)
-        return 0;
+    if (whole <= 0) return 0;
     // part <= whole < 2^63 / 10000 for any real input; round half up.
     return (part * 10000 + whole / 2) / whole;
 }
 
 void reset_ranking() {
     while (arena != nullptr) {
-        ArenaChunk *previous = arena->previous;
+        ArenaChunk* previous = arena->previous;
         std::free(arena);
         arena = previous;
     }

@@ -5,8 +5,9 @@
 // numbers, sizes and first members are litsieve's to the byte. Per group it
 // adds three things litsieve has no use for: the statement bytes of all its
 // records, the first member's statement text (cut to EXAMPLE_TEXT_MAX bytes),
-// and, for the groups it shows only, the normalised text, read back from the
-// dictionary after the input is done (recover_normalized_texts).
+// and, for the groups it shows only, the normalised text, made again from
+// the kept first statement or read back from the dictionary after the input
+// is done (recover_normalized_texts).
 #pragma once
 
 #include "analyzer/record_reader.h"
@@ -30,10 +31,10 @@ constexpr std::int64_t PROGRESS_EVERY = 4096;
 // tests); they are not NUL-terminated and may hold any byte.
 struct GroupExtra {
     std::int64_t bytes;             // statement bytes of all its records (their text lengths)
-    const char *example;            // first member's statement, example_length bytes
+    const char* example;            // first member's statement, example_length bytes
     std::int32_t example_length;    // bytes kept, at most EXAMPLE_TEXT_MAX
     std::int32_t example_full;      // the first member's whole text length
-    const char *normalized;         // normalised text once recovered, else null
+    const char* normalized;         // normalised text once recovered, else null
     std::int32_t normalized_length; // bytes kept, at most NORMALIZED_TEXT_MAX
     std::int32_t normalized_full;   // the whole normalised text's length
     std::int32_t shown;             // place in the ranking shown (0 = first), -1 if not shown
@@ -45,7 +46,7 @@ struct RankTotals {
     std::int64_t file_bytes; // bytes of the record file consumed (headers included)
 };
 
-extern GroupExtra *group_extra; // indexed by group number; slots 0 and 1 unused
+extern GroupExtra* group_extra; // indexed by group number; slots 0 and 1 unused
 extern RankTotals rank_totals;
 
 // Called every PROGRESS_EVERY records with rank_totals up to date; null for
@@ -53,7 +54,7 @@ extern RankTotals rank_totals;
 extern void (*rank_progress)();
 
 // The read_records handler of litrank: process_statement, then the extras.
-void rank_record(const StatementRecord &record);
+void rank_record(const StatementRecord& record);
 
 // Number of groups filed so far.
 inline std::int32_t group_count() {
@@ -65,16 +66,19 @@ enum RankKey { RANK_BY_SIZE, RANK_BY_BYTES };
 // Group numbers, best first: by size (or by bytes, then size), ties broken
 // by the earlier group. `count` 0 means every group.
 struct Ranking {
-    std::int32_t *numbers; // owned; free with release_ranking
+    std::int32_t* numbers; // owned; free with release_ranking
     std::int32_t count;
     RankKey key;
 };
 Ranking rank_groups(RankKey key, std::int32_t count);
-void release_ranking(Ranking *ranking);
+void release_ranking(Ranking* ranking);
 
-// Fills `normalized` of the ranked groups by one walk over the dictionary's
-// trie, which holds every normalised text whole.
-void recover_normalized_texts(const Ranking &ranking);
+// Fills `normalized` of the ranked groups. A group whose first statement is
+// kept whole gets it normalised again (the same parse as when it was read);
+// the others are found in one walk over the dictionary's trie, which holds
+// every normalised text whole but costs a visit of every branch slot.
+// Returns the number of texts the walk found.
+std::int32_t recover_normalized_texts(const Ranking& ranking);
 
 // Share of `part` in `whole` in hundredths of a percent, rounded (0 when
 // whole is 0).

@@ -19,9 +19,9 @@ constexpr std::size_t BLOCK = 64 * 1024;
 constexpr std::size_t LINE_KEPT = 128;
 
 struct ReportReader {
-    const char *path;
+    const char* path;
     int fd;
-    char *block;
+    char* block;
     std::size_t begin;
     std::size_t end;
     std::int64_t offset; // file offset of block[end]
@@ -32,7 +32,7 @@ struct ReportReader {
     std::int64_t number;     // line number of `line`, from 1
 };
 
-[[noreturn]] void fail_read(const ReportReader &r) {
+[[noreturn]] void fail_read(const ReportReader& r) {
     Message m;
     message_start(&m);
     message_add(&m, "Can't read ");
@@ -45,19 +45,17 @@ struct ReportReader {
 
 // The next line (through its LF, or what the file ends with) into r->line;
 // false at the end of the file.
-bool next_line(ReportReader *r) {
+bool next_line(ReportReader* r) {
     r->line_length = 0;
     r->line_long = false;
     for (;;) {
         if (r->begin == r->end) {
-            if (r->at_end)
-                break;
+            if (r->at_end) break;
             long n;
             do {
                 n = sys.read(r->fd, r->block, BLOCK);
             } while (n < 0 && errno == EINTR);
-            if (n < 0)
-                fail_read(*r);
+            if (n < 0) fail_read(*r);
             if (n == 0) {
                 r->at_end = true;
                 break;
@@ -72,16 +70,14 @@ bool next_line(ReportReader *r) {
         } else {
             r->line_long = true;
         }
-        if (c == '\n')
-            break;
+        if (c == '\n') break;
     }
-    if (r->line_length == 0)
-        return false;
+    if (r->line_length == 0) return false;
     ++r->number;
     return true;
 }
 
-void add_quoted(Message *m, const char *text, std::size_t length, bool cut) {
+void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
     static const char HEX[] = "0123456789ABCDEF";
     std::size_t shown = length < REPORT_LINE_SHOWN ? length : REPORT_LINE_SHOWN;
     message_add(m, "\"");
@@ -89,21 +85,11 @@ void add_quoted(Message *m, const char *text, std::size_t length, bool cut) {
         auto b = static_cast<unsigned char>(text[i]);
         char piece[5] = {0, 0, 0, 0, 0};
         switch (b) {
-        case '\t':
-            std::memcpy(piece, "\\t", 2);
-            break;
-        case '\r':
-            std::memcpy(piece, "\\r", 2);
-            break;
-        case '\n':
-            std::memcpy(piece, "\\n", 2);
-            break;
-        case '"':
-            std::memcpy(piece, "\\\"", 2);
-            break;
-        case '\\':
-            std::memcpy(piece, "\\\\", 2);
-            break;
+        case '\t': std::memcpy(piece, "\\t", 2); break;
+        case '\r': std::memcpy(piece, "\\r", 2); break;
+        case '\n': std::memcpy(piece, "\\n", 2); break;
+        case '"': std::memcpy(piece, "\\\"", 2); break;
+        case '\\': std::memcpy(piece, "\\\\", 2); break;
         default:
             if (b < 0x20 || b >= 0x7F) {
                 piece[0] = '\\';
@@ -117,11 +103,10 @@ void add_quoted(Message *m, const char *text, std::size_t length, bool cut) {
         message_add(m, piece);
     }
     message_add(m, "\"");
-    if (cut || shown < length)
-        message_add(m, "...");
+    if (cut || shown < length) message_add(m, "...");
 }
 
-[[noreturn]] void fail_mismatch(const ReportReader &r, const char *input_path, const char *expected,
+[[noreturn]] void fail_mismatch(const ReportReader& r, const char* input_path, const char* expected,
                                 std::size_t expected_length, bool found) {
     Message m;
     message_start(&m);
@@ -147,7 +132,7 @@ void add_quoted(Message *m, const char *text, std::size_t length, bool cut) {
     fail(EXIT_INPUT, m.text);
 }
 
-inline bool line_is(const ReportReader &r, const char *text, std::size_t length) {
+inline bool line_is(const ReportReader& r, const char* text, std::size_t length) {
     return !r.line_long && r.line_length == length && std::memcmp(r.line, text, length) == 0;
 }
 
@@ -163,7 +148,7 @@ inline bool line_is(const ReportReader &r, const char *text, std::size_t length)
  * 3. The expected line must be the next line; after the last record the
  *    report must end.
  */
-void check_report(const char *report_path, const char *input_path) {
+void check_report(const char* report_path, const char* input_path) {
     ReportReader r = {};
     r.path = report_path;
     r.fd = sys.open(report_path, O_RDONLY | O_BINARY, 0); // 1.
@@ -175,7 +160,7 @@ void check_report(const char *report_path, const char *input_path) {
         message_add(&m, " file.\n");
         fail(EXIT_INPUT, m.text);
     }
-    r.block = static_cast<char *>(checked_realloc(nullptr, BLOCK, NOT_ENOUGH_MEMORY));
+    r.block = static_cast<char*>(checked_realloc(nullptr, BLOCK, NOT_ENOUGH_MEMORY));
 
     bool have = next_line(&r);
     if (have && r.line_length >= sizeof BANNER_START - 1 &&
@@ -183,30 +168,26 @@ void check_report(const char *report_path, const char *input_path) {
         do {
             have = next_line(&r);
         } while (have && !(r.line_length == 1 && r.line[0] == '\n'));
-        if (have)
-            have = next_line(&r);
+        if (have) have = next_line(&r);
     }
 
     enum { UNDECIDED, SHARED_ONLY, FULL } kind = UNDECIDED;
     char expected[REPORT_LINE_MAX];
     for (std::int32_t i = 0; i <= record_list.last; ++i) { // 2.
-        const ListedRecord &record = record_list.base[i];
-        const StatementGroup &group = group_of(record);
+        const ListedRecord& record = record_list.base[i];
+        const StatementGroup& group = group_of(record);
         std::size_t length = format_report_line(expected, record.id, group.number - 1, group.size,
                                                 group.first_member);
         if (group.size <= 1) {
-            if (kind == UNDECIDED)
-                kind = have && line_is(r, expected, length) ? FULL : SHARED_ONLY;
-            if (kind == SHARED_ONLY)
-                continue;
+            if (kind == UNDECIDED) kind = have && line_is(r, expected, length) ? FULL : SHARED_ONLY;
+            if (kind == SHARED_ONLY) continue;
         }
         if (!have || !line_is(r, expected, length)) { // 3.
             fail_mismatch(r, input_path, expected, length, have);
         }
         have = next_line(&r);
     }
-    if (have)
-        fail_mismatch(r, input_path, nullptr, 0, true);
+    if (have) fail_mismatch(r, input_path, nullptr, 0, true);
     std::free(r.block);
     sys.close(r.fd);
 }

@@ -14,4 +14,4 @@ constexpr std::size_t REPORT_LINE_SHOWN = 80;
 // one message on standard error and status -1 (a bad input): the message
 // names the report, the input and the first line that does not match, with
 // the line litsieve would have written there and the line found.
-void check_report(const char *report_path, const char *input_path);
+void check_report(const char* report_path, const char* input_path);

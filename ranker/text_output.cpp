@@ -6,36 +6,34 @@
 #include <cstdlib>
 #include <cstring>
 
-void out_open(OutBuffer *out, int fd) {
+void out_open(OutBuffer* out, int fd) {
     out->fd = fd;
     out->capacity = OUT_BUFFER_SIZE;
-    out->data = static_cast<char *>(checked_realloc(nullptr, out->capacity, NOT_ENOUGH_MEMORY));
+    out->data = static_cast<char*>(checked_realloc(nullptr, out->capacity, NOT_ENOUGH_MEMORY));
     out->used = 0;
     out->failed = false;
 }
 
 namespace {
 
-void drain(OutBuffer *out) {
-    if (!out->failed && !write_all(out->fd, out->data, out->used))
-        out->failed = true;
+void drain(OutBuffer* out) {
+    if (!out->failed && !write_all(out->fd, out->data, out->used)) out->failed = true;
     out->used = 0;
 }
 
 } // namespace
 
-void out_bytes(OutBuffer *out, const char *bytes, std::size_t length) {
+void out_bytes(OutBuffer* out, const char* bytes, std::size_t length) {
     if (out->capacity - out->used < length) {
         if (out->fd == OUT_MEMORY) {
             while (out->capacity - out->used < length)
                 out->capacity *= 2;
             out->data =
-                static_cast<char *>(checked_realloc(out->data, out->capacity, NOT_ENOUGH_MEMORY));
+                static_cast<char*>(checked_realloc(out->data, out->capacity, NOT_ENOUGH_MEMORY));
         } else {
             drain(out);
             if (length > out->capacity) {
-                if (!out->failed && !write_all(out->fd, bytes, length))
-                    out->failed = true;
+                if (!out->failed && !write_all(out->fd, bytes, length)) out->failed = true;
                 return;
             }
         }
@@ -44,13 +42,13 @@ void out_bytes(OutBuffer *out, const char *bytes, std::size_t length) {
     out->used += length;
 }
 
-void out_text(OutBuffer *out, const char *text) {
+void out_text(OutBuffer* out, const char* text) {
     out_bytes(out, text, std::strlen(text));
 }
 
-void out_number(OutBuffer *out, std::int64_t value) {
+void out_number(OutBuffer* out, std::int64_t value) {
     char digits[24];
-    char *first = format_decimal(value, digits + sizeof digits);
+    char* first = format_decimal(value, digits + sizeof digits);
     out_bytes(out, first, static_cast<std::size_t>(digits + sizeof digits - first));
 }
 
@@ -60,7 +58,7 @@ std::size_t decimal_width(std::int64_t value) {
                                     format_decimal(value, digits + sizeof digits));
 }
 
-void out_spaces(OutBuffer *out, std::size_t count) {
+void out_spaces(OutBuffer* out, std::size_t count) {
     static const char blanks[] = "                                ";
     while (count > 0) {
         std::size_t n = count < sizeof blanks - 1 ? count : sizeof blanks - 1;
@@ -69,23 +67,21 @@ void out_spaces(OutBuffer *out, std::size_t count) {
     }
 }
 
-void out_padded_number(OutBuffer *out, std::int64_t value, std::size_t width) {
+void out_padded_number(OutBuffer* out, std::int64_t value, std::size_t width) {
     std::size_t w = decimal_width(value);
-    if (w < width)
-        out_spaces(out, width - w);
+    if (w < width) out_spaces(out, width - w);
     out_number(out, value);
 }
 
-void out_basis_points(OutBuffer *out, std::int64_t basis_points) {
+void out_basis_points(OutBuffer* out, std::int64_t basis_points) {
     out_number(out, basis_points / 100);
     char fraction[3] = {'.', static_cast<char>('0' + basis_points % 100 / 10),
                         static_cast<char>('0' + basis_points % 10)};
     out_bytes(out, fraction, sizeof fraction);
 }
 
-bool out_close(OutBuffer *out) {
-    if (out->fd != OUT_MEMORY)
-        drain(out);
+bool out_close(OutBuffer* out) {
+    if (out->fd != OUT_MEMORY) drain(out);
     std::free(out->data);
     out->data = nullptr;
     out->capacity = 0;
@@ -104,12 +100,10 @@ bool out_close(OutBuffer *out) {
  *   F1..F3  80..BF  80..BF  80..BF
  *   F4      80..8F  80..BF  80..BF (nothing above U+10FFFF)
  */
-std::size_t utf8_sequence(const unsigned char *p, std::size_t left) {
-    if (left == 0)
-        return 0;
+std::size_t utf8_sequence(const unsigned char* p, std::size_t left) {
+    if (left == 0) return 0;
     unsigned char b = p[0];
-    if (b < 0x80)
-        return 1;
+    if (b < 0x80) return 1;
     std::size_t n;
     unsigned char low = 0x80;
     unsigned char high = 0xBF;
@@ -117,36 +111,28 @@ std::size_t utf8_sequence(const unsigned char *p, std::size_t left) {
         n = 2;
     } else if (b >= 0xE0 && b <= 0xEF) {
         n = 3;
-        if (b == 0xE0)
-            low = 0xA0;
-        if (b == 0xED)
-            high = 0x9F;
+        if (b == 0xE0) low = 0xA0;
+        if (b == 0xED) high = 0x9F;
     } else if (b >= 0xF0 && b <= 0xF4) {
         n = 4;
-        if (b == 0xF0)
-            low = 0x90;
-        if (b == 0xF4)
-            high = 0x8F;
+        if (b == 0xF0) low = 0x90;
+        if (b == 0xF4) high = 0x8F;
     } else {
         return 0;
     }
-    if (left < n)
-        return 0;
-    if (p[1] < low || p[1] > high)
-        return 0;
+    if (left < n) return 0;
+    if (p[1] < low || p[1] > high) return 0;
     for (std::size_t i = 2; i < n; ++i) {
-        if (p[i] < 0x80 || p[i] > 0xBF)
-            return 0;
+        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
     }
     return n;
 }
 
-std::size_t utf8_cut(const char *text, std::size_t length, std::size_t limit) {
-    if (length <= limit)
-        return length;
+std::size_t utf8_cut(const char* text, std::size_t length, std::size_t limit) {
+    if (length <= limit) return length;
     // The byte after the cut; a continuation byte there means the cut would
     // split a sequence, whose lead is at most three bytes back.
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t back = 0; back <= 3 && back <= limit; ++back) {
         std::size_t lead = limit - back;
         if ((p[lead] & 0xC0) != 0x80) {
@@ -161,7 +147,7 @@ namespace {
 
 const char HEX[] = "0123456789ABCDEF";
 
-void out_byte_escape(OutBuffer *out, unsigned char b) {
+void out_byte_escape(OutBuffer* out, unsigned char b) {
     char escape[4] = {'\\', 'x', HEX[b >> 4], HEX[b & 15]};
     out_bytes(out, escape, sizeof escape);
 }
@@ -182,7 +168,7 @@ struct Piece {
     std::size_t columns; // columns it takes
 };
 
-Piece next_piece(const unsigned char *p, const unsigned char *end) {
+Piece next_piece(const unsigned char* p, const unsigned char* end) {
     if (is_white(*p)) {
         std::size_t n = 1;
         while (p + n < end && is_white(p[n]))
@@ -190,8 +176,7 @@ Piece next_piece(const unsigned char *p, const unsigned char *end) {
         return {PIECE_WHITE, n, 1};
     }
     std::size_t n = is_control(*p) ? 0 : utf8_sequence(p, static_cast<std::size_t>(end - p));
-    if (n == 0)
-        return {PIECE_ESCAPED, 1, 4};
+    if (n == 0) return {PIECE_ESCAPED, 1, 4};
     return {PIECE_CHARACTER, n, 1};
 }
 
@@ -204,14 +189,14 @@ Piece next_piece(const unsigned char *p, const unsigned char *end) {
  * 3. Otherwise pieces are written while they leave room for "...", which
  *    then ends the text.
  */
-std::size_t out_terminal_text(OutBuffer *out, const char *text, std::size_t length,
+std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t length,
                               std::size_t columns) {
-    const auto *begin = reinterpret_cast<const unsigned char *>(text);
-    const unsigned char *end = begin + length;
+    const auto* begin = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = begin + length;
     bool fits = true; // 2.
     if (columns > 0) {
         std::size_t needed = 0;
-        for (const unsigned char *p = begin; p < end && fits;) {
+        for (const unsigned char* p = begin; p < end && fits;) {
             Piece piece = next_piece(p, end);
             needed += piece.columns;
             fits = needed <= columns;
@@ -220,20 +205,13 @@ std::size_t out_terminal_text(OutBuffer *out, const char *text, std::size_t leng
     }
     std::size_t room = fits ? SIZE_MAX : (columns > 3 ? columns - 3 : 0); // 3.
     std::size_t used = 0;
-    for (const unsigned char *p = begin; p < end;) {
+    for (const unsigned char* p = begin; p < end;) {
         Piece piece = next_piece(p, end);
-        if (used + piece.columns > room)
-            break;
+        if (used + piece.columns > room) break;
         switch (piece.kind) {
-        case PIECE_WHITE:
-            out_bytes(out, " ", 1);
-            break;
-        case PIECE_ESCAPED:
-            out_byte_escape(out, *p);
-            break;
-        case PIECE_CHARACTER:
-            out_bytes(out, reinterpret_cast<const char *>(p), piece.bytes);
-            break;
+        case PIECE_WHITE: out_bytes(out, " ", 1); break;
+        case PIECE_ESCAPED: out_byte_escape(out, *p); break;
+        case PIECE_CHARACTER: out_bytes(out, reinterpret_cast<const char*>(p), piece.bytes); break;
         }
         used += piece.columns;
         p += piece.bytes;
@@ -246,62 +224,40 @@ std::size_t out_terminal_text(OutBuffer *out, const char *text, std::size_t leng
     return used;
 }
 
-void out_tsv_text(OutBuffer *out, const char *text, std::size_t length) {
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    const unsigned char *end = p + length;
-    const unsigned char *plain = p; // start of bytes not yet written
+void out_tsv_text(OutBuffer* out, const char* text, std::size_t length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = p + length;
+    const unsigned char* plain = p; // start of bytes not yet written
     for (; p < end; ++p) {
         unsigned char b = *p;
-        if (!is_control(b) && b != '\\')
-            continue;
-        out_bytes(out, reinterpret_cast<const char *>(plain), static_cast<std::size_t>(p - plain));
+        if (!is_control(b) && b != '\\') continue;
+        out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
         plain = p + 1;
         switch (b) {
-        case '\\':
-            out_bytes(out, "\\\\", 2);
-            break;
-        case '\t':
-            out_bytes(out, "\\t", 2);
-            break;
-        case '\n':
-            out_bytes(out, "\\n", 2);
-            break;
-        case '\r':
-            out_bytes(out, "\\r", 2);
-            break;
-        default:
-            out_byte_escape(out, b);
-            break;
+        case '\\': out_bytes(out, "\\\\", 2); break;
+        case '\t': out_bytes(out, "\\t", 2); break;
+        case '\n': out_bytes(out, "\\n", 2); break;
+        case '\r': out_bytes(out, "\\r", 2); break;
+        default: out_byte_escape(out, b); break;
         }
     }
-    out_bytes(out, reinterpret_cast<const char *>(plain), static_cast<std::size_t>(p - plain));
+    out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
 }
 
-void out_html_text(OutBuffer *out, const char *text, std::size_t length, bool mark_bytes) {
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    const unsigned char *end = p + length;
-    const unsigned char *plain = p;
+void out_html_text(OutBuffer* out, const char* text, std::size_t length, bool mark_bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = p + length;
+    const unsigned char* plain = p;
     while (p < end) {
         unsigned char b = *p;
-        const char *reference = nullptr;
+        const char* reference = nullptr;
         switch (b) {
-        case '&':
-            reference = "&amp;";
-            break;
-        case '<':
-            reference = "&lt;";
-            break;
-        case '>':
-            reference = "&gt;";
-            break;
-        case '"':
-            reference = "&quot;";
-            break;
-        case '\'':
-            reference = "&#39;";
-            break;
-        default:
-            break;
+        case '&': reference = "&amp;"; break;
+        case '<': reference = "&lt;"; break;
+        case '>': reference = "&gt;"; break;
+        case '"': reference = "&quot;"; break;
+        case '\'': reference = "&#39;"; break;
+        default: break;
         }
         std::size_t n = 1;
         bool escape = false;
@@ -321,18 +277,16 @@ void out_html_text(OutBuffer *out, const char *text, std::size_t length, bool ma
                 escape = true;
             }
         }
-        out_bytes(out, reinterpret_cast<const char *>(plain), static_cast<std::size_t>(p - plain));
+        out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
         if (reference != nullptr) {
             out_text(out, reference);
         } else if (escape) {
-            if (mark_bytes)
-                out_text(out, "<span class=\"byte\">");
+            if (mark_bytes) out_text(out, "<span class=\"byte\">");
             out_byte_escape(out, b);
-            if (mark_bytes)
-                out_text(out, "</span>");
+            if (mark_bytes) out_text(out, "</span>");
         }
         ++p;
         plain = p;
     }
-    out_bytes(out, reinterpret_cast<const char *>(plain), static_cast<std::size_t>(p - plain));
+    out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
 }

@@ -15,31 +15,31 @@ constexpr std::size_t OUT_BUFFER_SIZE = 64 * 1024;
 
 struct OutBuffer {
     int fd;
-    char *data;
+    char* data;
     std::size_t used;
     std::size_t capacity;
     bool failed; // a write was refused; later output is dropped
 };
 
-void out_open(OutBuffer *out, int fd);
-void out_bytes(OutBuffer *out, const char *bytes, std::size_t length);
-void out_text(OutBuffer *out, const char *text); // NUL-terminated
-void out_number(OutBuffer *out, std::int64_t value);
-void out_padded_number(OutBuffer *out, std::int64_t value, std::size_t width); // right-aligned
-void out_spaces(OutBuffer *out, std::size_t count);
+void out_open(OutBuffer* out, int fd);
+void out_bytes(OutBuffer* out, const char* bytes, std::size_t length);
+void out_text(OutBuffer* out, const char* text); // NUL-terminated
+void out_number(OutBuffer* out, std::int64_t value);
+void out_padded_number(OutBuffer* out, std::int64_t value, std::size_t width); // right-aligned
+void out_spaces(OutBuffer* out, std::size_t count);
 // A share in hundredths of a percent as "41.50".
-void out_basis_points(OutBuffer *out, std::int64_t basis_points);
+void out_basis_points(OutBuffer* out, std::int64_t basis_points);
 // Writes what is gathered; false if any write was refused. Frees the buffer.
-bool out_close(OutBuffer *out);
+bool out_close(OutBuffer* out);
 
 // Length of the well-formed UTF-8 sequence at p (1 to 4 bytes, of at most
 // `left`), or 0 when the byte at p does not start one: stray continuation
 // bytes, overlong forms, surrogates and values above U+10FFFF.
-std::size_t utf8_sequence(const unsigned char *p, std::size_t left);
+std::size_t utf8_sequence(const unsigned char* p, std::size_t left);
 
 // Bytes of a cut of text[0..length) to at most `limit` bytes that does not
 // end inside a well-formed UTF-8 sequence.
-std::size_t utf8_cut(const char *text, std::size_t length, std::size_t limit);
+std::size_t utf8_cut(const char* text, std::size_t length, std::size_t limit);
 
 // Columns a decimal number takes.
 std::size_t decimal_width(std::int64_t value);
@@ -49,16 +49,16 @@ std::size_t decimal_width(std::int64_t value);
 // UTF-8 as it is (one column per character). With `columns` > 0 the text
 // takes at most that many columns; a cut text ends in "...". Returns the
 // columns written.
-std::size_t out_terminal_text(OutBuffer *out, const char *text, std::size_t length,
+std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t length,
                               std::size_t columns);
 
 // Tab-separated field: backslash, tab, LF and CR as \\ \t \n \r, other
 // control bytes as \xNN; every other byte as it is.
-void out_tsv_text(OutBuffer *out, const char *text, std::size_t length);
+void out_tsv_text(OutBuffer* out, const char* text, std::size_t length);
 
 // HTML: & < > " ' as character references; valid UTF-8 as it is; control
 // bytes other than tab, LF and CR, and bytes that are not UTF-8, as \xNN.
 // With `mark_bytes` each such escape is wrapped in <span class="byte">, so
 // that it looks different from the same four characters in the text; text
 // that goes into an attribute or an SVG title gets them plain.
-void out_html_text(OutBuffer *out, const char *text, std::size_t length, bool mark_bytes);
+void out_html_text(OutBuffer* out, const char* text, std::size_t length, bool mark_bytes);

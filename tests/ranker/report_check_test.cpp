@@ -24,12 +24,12 @@ void feed_example() {
     dictionary = create_dictionary();
     const struct {
         std::int32_t id;
-        const char *text;
+        const char* text;
     } records[] = {{5, "select * from t where a = 1"},
                    {7, "select * from u"},
                    {9, "SELECT *  FROM T\nWHERE A = 42"},
                    {12, "select * from t where a=3"}};
-    for (const auto &r : records) {
+    for (const auto& r : records) {
         rank_record({r.id, static_cast<std::int32_t>(std::strlen(r.text)), r.text});
     }
 }
@@ -38,14 +38,14 @@ const char SHARED[] = "5\t1\t3\t5\r\n9\t1\t3\t5\r\n12\t1\t3\t5\r\n";
 const char FULL[] = "5\t1\t3\t5\r\n7\t2\t1\t7\r\n9\t1\t3\t5\r\n12\t1\t3\t5\r\n";
 const char BANNER[] = "Literal Sieve version 1.2\nCopyright line\n\n";
 
-std::string write_file(const std::string &name, const std::string &bytes) {
+std::string write_file(const std::string& name, const std::string& bytes) {
     std::string path = ::testing::TempDir() + "report_check_" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
 
 // Runs the check in a child; it ends with status 0 when the check returned.
-void check_and_exit(const std::string &path) {
+void check_and_exit(const std::string& path) {
     check_report(path.c_str(), "in.rec");
     std::exit(0);
 }
@@ -54,7 +54,7 @@ TEST(ReportCheckDeathTest, ReportsOfThisInputPass) {
     const std::string reports[] = {SHARED, FULL, std::string(BANNER) + SHARED,
                                    std::string(BANNER) + FULL};
     int i = 0;
-    for (const std::string &report : reports) {
+    for (const std::string& report : reports) {
         std::string path = write_file("good" + std::to_string(i++), report);
         EXPECT_EXIT((feed_example(), check_and_exit(path)), ::testing::ExitedWithCode(0), "^$")
             << report;
@@ -66,7 +66,7 @@ TEST(ReportCheckDeathTest, EmptyInputTakesOnlyAnEmptyReport) {
         reset_ranking();
         dictionary = create_dictionary();
     };
-    for (const char *report : {"", BANNER}) {
+    for (const char* report : {"", BANNER}) {
         std::string path = write_file("empty", report);
         EXPECT_EXIT((empty_input(), check_and_exit(path)), ::testing::ExitedWithCode(0), "^$");
     }
@@ -77,9 +77,9 @@ TEST(ReportCheckDeathTest, EmptyInputTakesOnlyAnEmptyReport) {
 
 TEST(ReportCheckDeathTest, FirstMismatchingLineIsNamed) {
     struct Case {
-        const char *name;
+        const char* name;
         std::string report;
-        const char *message; // regex
+        const char* message; // regex
     };
     const Case cases[] = {
         {"wrong group number", "5\t1\t3\t5\r\n9\t2\t3\t5\r\n12\t1\t3\t5\r\n",
@@ -98,7 +98,7 @@ TEST(ReportCheckDeathTest, FirstMismatchingLineIsNamed) {
         {"banner, then mismatch", std::string(BANNER) + "5\t1\t3\t6\r\n", "line 4 should be"},
         {"no line end at all", std::string(300, 'x'), "line 1 should be .* but is \"xxxx"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string path = write_file("bad", c.report);
         std::string expected =

@@ -24,7 +24,7 @@ template <typename Write> std::string written(Write write) {
 
 TEST(Utf8Test, WellFormedSequencesOnly) {
     struct Case {
-        const char *bytes;
+        const char* bytes;
         std::size_t expected;
     };
     const Case cases[] = {
@@ -41,9 +41,9 @@ TEST(Utf8Test, WellFormedSequencesOnly) {
         {"\xC3(", 0},            // cut short by an ASCII byte
         {"\xF8\x88\x80\x80", 0}, // five-byte lead
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(
-            utf8_sequence(reinterpret_cast<const unsigned char *>(c.bytes), std::strlen(c.bytes)),
+            utf8_sequence(reinterpret_cast<const unsigned char*>(c.bytes), std::strlen(c.bytes)),
             c.expected)
             << c.bytes;
     }
@@ -64,7 +64,7 @@ TEST(Utf8Test, CutsNeverSplitASequence) {
         {"ab\xF0\x9F\x98\x80z", 6, 6}, // right after it
         {"ab\xA9\xA9\xA9\xA9z", 4, 4}, // stray continuations: cut anywhere
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(utf8_cut(c.text.data(), c.text.size(), c.limit), c.expected) << c.text;
     }
 }
@@ -89,9 +89,9 @@ TEST(TerminalTextTest, OneLineCutToTheWidth) {
          6, "ab..."}, // \x01 would not fit
         {"abcdef", 2, ".."},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         std::size_t used = 0;
-        std::string out = written([&](OutBuffer *o) {
+        std::string out = written([&](OutBuffer* o) {
             used = out_terminal_text(o, c.text.data(), c.text.size(), c.columns);
         });
         EXPECT_EQ(out, c.expected) << c.text << " in " << c.columns;
@@ -113,8 +113,8 @@ TEST(TsvTextTest, EveryByteRecoverable) {
         {"caf\xC3\xA9 b\xE9", "caf\xC3\xA9 b\xE9"}, // bytes >= 0x80 as they are
         {"'quoted' \"too\"", "'quoted' \"too\""},
     };
-    for (const Case &c : cases) {
-        EXPECT_EQ(written([&](OutBuffer *o) { out_tsv_text(o, c.text.data(), c.text.size()); }),
+    for (const Case& c : cases) {
+        EXPECT_EQ(written([&](OutBuffer* o) { out_tsv_text(o, c.text.data(), c.text.size()); }),
                   c.expected);
     }
 }
@@ -138,15 +138,15 @@ TEST(HtmlTextTest, TextStaysText) {
         {"a\x01\x1B", false, "a\\x01\\x1B"},
         {"line\n\ttab\r\n", true, "line\n\ttab\r\n"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EXPECT_EQ(
-            written([&](OutBuffer *o) { out_html_text(o, c.text.data(), c.text.size(), c.mark); }),
+            written([&](OutBuffer* o) { out_html_text(o, c.text.data(), c.text.size(), c.mark); }),
             c.expected);
     }
 }
 
 TEST(OutBufferTest, NumbersAndShares) {
-    EXPECT_EQ(written([](OutBuffer *o) {
+    EXPECT_EQ(written([](OutBuffer* o) {
                   out_number(o, -2147483648LL);
                   out_text(o, "|");
                   out_padded_number(o, 42, 5);
@@ -166,7 +166,7 @@ class ListingTest : public ::testing::Test {
         reset_ranking();
         dictionary = create_dictionary();
     }
-    void feed(std::int32_t id, const std::string &text) {
+    void feed(std::int32_t id, const std::string& text) {
         rank_record({id, static_cast<std::int32_t>(text.size()), text.c_str()});
     }
     // Hostile statements: markup, quotes, tabs and line breaks, escape
@@ -184,7 +184,7 @@ class ListingTest : public ::testing::Test {
     }
 };
 
-std::size_t count(const std::string &text, const std::string &what) {
+std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
         ++n;
@@ -192,7 +192,7 @@ std::size_t count(const std::string &text, const std::string &what) {
     return n;
 }
 
-std::vector<std::string> lines_of(const std::string &text) {
+std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
@@ -203,7 +203,7 @@ std::vector<std::string> lines_of(const std::string &text) {
 }
 
 // Columns of a line as a terminal shows it: one per UTF-8 character.
-std::size_t columns_of(const std::string &line) {
+std::size_t columns_of(const std::string& line) {
     std::size_t n = 0;
     for (char c : line)
         n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -219,10 +219,10 @@ TEST_F(ListingTest, TableLinesFitTheWidth) {
     // The numbers take 44 columns here and the texts keep at least 20.
     for (std::size_t width : {64u, 80u, 200u}) {
         std::string table =
-            written([&](OutBuffer *o) { write_table(o, ranking, "in.rec", width); });
+            written([&](OutBuffer* o) { write_table(o, ranking, "in.rec", width); });
         std::vector<std::string> lines = lines_of(table);
         ASSERT_EQ(lines.size(), 3 + 2 * static_cast<std::size_t>(ranking.count));
-        for (const std::string &line : lines) {
+        for (const std::string& line : lines) {
             EXPECT_LE(columns_of(line), width) << line;
             EXPECT_EQ(line.find('\x1B'), std::string::npos);
             EXPECT_EQ(line.find('\t'), std::string::npos);
@@ -238,9 +238,9 @@ TEST_F(ListingTest, TsvHasEightFieldsPerLine) {
     Ranking ranking = rank_groups(RANK_BY_BYTES, 0);
     recover_normalized_texts(ranking);
     std::vector<std::string> lines =
-        lines_of(written([&](OutBuffer *o) { write_tsv(o, ranking); }));
+        lines_of(written([&](OutBuffer* o) { write_tsv(o, ranking); }));
     ASSERT_EQ(lines.size(), 1 + static_cast<std::size_t>(ranking.count));
-    for (const std::string &line : lines)
+    for (const std::string& line : lines)
         EXPECT_EQ(count(line, "\t"), 7u) << line;
     std::string bytes = std::to_string(hostile[0].size() + hostile[1].size());
     std::string start = "1\t1\t2\t50.00\t" + bytes + "\t1\tSELECT :S FROM T WHERE A = :N\t";
@@ -255,7 +255,7 @@ TEST_F(ListingTest, PageKeepsHostileTextsOutOfMarkup) {
     feed_hostile();
     Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
     recover_normalized_texts(ranking);
-    std::string page = written([&](OutBuffer *o) { write_html(o, ranking, "<in>&\"'.rec"); });
+    std::string page = written([&](OutBuffer* o) { write_html(o, ranking, "<in>&\"'.rec"); });
     EXPECT_EQ(count(page, "<script"), 1u);
     EXPECT_EQ(count(page, "</script"), 1u);
     EXPECT_EQ(count(page, "<img"), 0u);
@@ -277,7 +277,7 @@ TEST_F(ListingTest, ChartDrawsAtMostItsBarsButTheTableListsAll) {
     for (std::int32_t top : {7, CHART_BARS_MAX + 20}) {
         Ranking ranking = rank_groups(RANK_BY_SIZE, top);
         recover_normalized_texts(ranking);
-        std::string page = written([&](OutBuffer *o) { write_html(o, ranking, "in.rec"); });
+        std::string page = written([&](OutBuffer* o) { write_html(o, ranking, "in.rec"); });
         std::size_t bars = static_cast<std::size_t>(top < CHART_BARS_MAX ? top : CHART_BARS_MAX);
         EXPECT_EQ(count(page, "<rect class=\"bar\""), bars);
         EXPECT_EQ(count(page, "<tr id=\"g"), static_cast<std::size_t>(top));
