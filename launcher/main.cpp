@@ -86,9 +86,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     // 4. The hidden main window: no WS_VISIBLE and no ShowWindow.
     appInstance = instance;
-    HWND mainWindow = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW,
-                                      CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr,
-                                      instance, nullptr);
+    HWND mainWindow =
+        CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                        CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     if (mainWindow == nullptr) {
         return 0;
     }

@@ -4,7 +4,9 @@
 
 namespace {
 
-int32_t CalendarSeconds() { return static_cast<int32_t>(std::time(nullptr)); }
+int32_t CalendarSeconds() {
+    return static_cast<int32_t>(std::time(nullptr));
+}
 
 } // namespace
 
@@ -12,7 +14,6 @@ int32_t CalendarSeconds() { return static_cast<int32_t>(std::time(nullptr)); }
 // table is filled during dynamic initialisation: no static initialiser of
 // another translation unit may call through it.
 PlatformCalls platformCalls = {
-    ::Shell_NotifyIconA, ::GetVersion,    ::LoadMenuA,     ::TrackPopupMenu,
-    ::SetTimer,          ::KillTimer,     ::ShellExecuteA, CalendarSeconds,
-    ::GetProcAddress,
+    ::Shell_NotifyIconA, ::GetVersion,    ::LoadMenuA,     ::TrackPopupMenu, ::SetTimer,
+    ::KillTimer,         ::ShellExecuteA, CalendarSeconds, ::GetProcAddress,
 };

@@ -26,14 +26,14 @@ struct PlatformCalls {
     DWORD(WINAPI *GetVersion)();
     // The popup menu: loading resource 300 and tracking it.
     HMENU(WINAPI *LoadMenuA)(HINSTANCE instance, LPCSTR name);
-    BOOL(WINAPI *TrackPopupMenu)(HMENU menu, UINT flags, int x, int y, int reserved,
-                                 HWND owner, const RECT *excluded);
+    BOOL(WINAPI *TrackPopupMenu)
+    (HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT *excluded);
     // The animation timer of the tray object's hidden window.
     UINT_PTR(WINAPI *SetTimer)(HWND window, UINT_PTR eventId, UINT periodMs, TIMERPROC proc);
     BOOL(WINAPI *KillTimer)(HWND window, UINT_PTR eventId);
     // Starting quillon.exe (and the About box's web address).
-    HINSTANCE(WINAPI *ShellExecuteA)(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                                     LPCSTR directory, INT show);
+    HINSTANCE(WINAPI *ShellExecuteA)
+    (HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show);
     // Calendar time in whole seconds, truncated to the signed 32 bits that the
     // animation keeps (the C runtime's time_t is 64 bits wide here).
     int32_t (*time)();

@@ -49,7 +49,9 @@ BOOL Notify(DWORD command, NOTIFYICONDATAA &data) {
 
 } // namespace
 
-TrayIcon::TrayIcon() : animationIcons() { ResetState(); }
+TrayIcon::TrayIcon() : animationIcons() {
+    ResetState();
+}
 
 void TrayIcon::ResetState() {
     notifyData = NOTIFYICONDATAA{};
@@ -85,9 +87,9 @@ BOOL TrayIcon::Install(HINSTANCE moduleInstance, HWND notifyWindow, UINT callbac
     instance = moduleInstance;
     RegisterHiddenClass(moduleInstance);
     // 3.
-    hiddenWindow = CreateWindowExA(0, HIDDEN_CLASS_NAME, "", WS_POPUP, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                   moduleInstance, nullptr);
+    hiddenWindow =
+        CreateWindowExA(0, HIDDEN_CLASS_NAME, "", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, moduleInstance, nullptr);
     // 4.
     notifyData.cbSize = NOTIFYICONDATAA_FIRST_SIZE;
     notifyData.hWnd = notifyWindow != nullptr ? notifyWindow : hiddenWindow;

@@ -40,8 +40,8 @@ struct ModelShell {
 ModelShell *shell;
 
 BOOL WINAPI ModelNotify(DWORD command, PNOTIFYICONDATAA data) {
-    shell->calls.push_back({command, data->cbSize, data->hWnd, data->uID, data->uFlags,
-                            data->hIcon, IsWindow(data->hWnd)});
+    shell->calls.push_back({command, data->cbSize, data->hWnd, data->uID, data->uFlags, data->hIcon,
+                            IsWindow(data->hWnd)});
     const std::pair<HWND, UINT> key(data->hWnd, data->uID);
     const bool known = shell->icons.count(key) != 0;
     if (shell->refuse)
@@ -57,13 +57,17 @@ BOOL WINAPI ModelNotify(DWORD command, PNOTIFYICONDATAA data) {
         return FALSE;
     }
 }
-DWORD WINAPI ModelVersion() { return shell->version; }
+DWORD WINAPI ModelVersion() {
+    return shell->version;
+}
 
 const char LAUNCHER_TIP[] = "Right-click this icon to display\nQuillon shortcuts menu.";
 const UINT CALLBACK_MESSAGE = WM_APP + 10;
 const UINT ICON_ID = 300;
 
-HICON ResourceIcon(WORD id) { return LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id)); }
+HICON ResourceIcon(WORD id) {
+    return LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id));
+}
 
 BOOL CALLBACK CollectHiddenClassWindow(HWND window, LPARAM list) {
     char name[32] = {};
@@ -113,8 +117,8 @@ class TrayIconTest : public ::testing::Test {
         platformCalls = saved;
     }
     BOOL InstallLauncherIcon(TrayIcon &tray) {
-        return tray.Install(GetModuleHandleA(nullptr), notifyWindow, CALLBACK_MESSAGE,
-                            LAUNCHER_TIP, icon, ICON_ID);
+        return tray.Install(GetModuleHandleA(nullptr), notifyWindow, CALLBACK_MESSAGE, LAUNCHER_TIP,
+                            icon, ICON_ID);
     }
 
     PlatformCalls saved;
@@ -148,8 +152,8 @@ TEST_F(TrayIconTest, InstallAddsTheFirstGenerationRecordForTheNotifiedWindow) {
 
 TEST_F(TrayIconTest, WithoutANotifyWindowTheHiddenWindowIsNotified) {
     TrayIcon tray;
-    ASSERT_TRUE(tray.Install(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip", icon,
-                             ICON_ID));
+    ASSERT_TRUE(
+        tray.Install(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip", icon, ICON_ID));
     ASSERT_NE(tray.hiddenWindow, nullptr);
     EXPECT_EQ(tray.notifyData.hWnd, tray.hiddenWindow);
     EXPECT_EQ(tray.commandWindow, tray.hiddenWindow);
@@ -230,17 +234,41 @@ TEST_F(TrayIconTest, FlagsMoveAsTheTransitionTableSays) {
         {"delete fails", {F, F, T}, true, true, Event::Remove, {F, F, F}, F, {NIM_DELETE}},
         {"nothing to delete", {T, T, T}, false, false, Event::Remove, {T, T, F}, T, {}},
         {"re-add succeeds", {F, F, T}, false, false, Event::Retry, {F, F, T}, T, {NIM_ADD}},
-        {"re-add succeeds, removed kept", {F, T, T}, false, false, Event::Retry, {F, T, T}, T,
+        {"re-add succeeds, removed kept",
+         {F, T, T},
+         false,
+         false,
+         Event::Retry,
+         {F, T, T},
+         T,
          {NIM_ADD}},
         {"re-add fails", {F, T, T}, false, true, Event::Retry, {T, T, F}, F, {NIM_ADD}},
         {"no add owed", {F, F, F}, true, false, Event::Retry, {F, F, F}, F, {}},
         {"owed but hidden", {T, F, T}, false, false, Event::Retry, {T, F, T}, F, {}},
-        {"work area changes", {F, F, T}, false, false, Event::WorkAreaChange, {F, F, T}, T,
+        {"work area changes",
+         {F, F, T},
+         false,
+         false,
+         Event::WorkAreaChange,
+         {F, F, T},
+         T,
          {NIM_ADD}},
-        {"work area, add fails", {F, F, T}, false, true, Event::WorkAreaChange, {T, F, F}, T,
+        {"work area, add fails",
+         {F, F, T},
+         false,
+         true,
+         Event::WorkAreaChange,
+         {T, F, F},
+         T,
          {NIM_ADD}},
-        {"other setting changes", {F, F, T}, false, false, Event::OtherSettingChange, {F, F, T},
-         T, {}},
+        {"other setting changes",
+         {F, F, T},
+         false,
+         false,
+         Event::OtherSettingChange,
+         {F, F, T},
+         T,
+         {}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -425,8 +453,8 @@ TEST_F(TrayIconTest, HiddenWindowServesOnlyItsOwnHandle) {
     ASSERT_NE(early, nullptr);
     SendMessageA(early, CALLBACK_MESSAGE, ICON_ID, WM_RBUTTONUP);
 
-    ASSERT_TRUE(tray.Install(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip", icon,
-                             ICON_ID));
+    ASSERT_TRUE(
+        tray.Install(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip", icon, ICON_ID));
     ASSERT_NE(tray.hiddenWindow, early);
     model.icons.clear();
     tray.addRetryPending = TRUE;
@@ -448,8 +476,8 @@ TEST_F(TrayIconTest, DestructorDeletesTheIconBeforeDestroyingTheHiddenWindow) {
     HWND hidden = nullptr;
     {
         TrayIcon tray;
-        ASSERT_TRUE(tray.Install(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip",
-                                 icon, ICON_ID));
+        ASSERT_TRUE(tray.Install(GetModuleHandleA(nullptr), nullptr, CALLBACK_MESSAGE, "tip", icon,
+                                 ICON_ID));
         hidden = tray.hiddenWindow;
         model.calls.clear();
     }

@@ -49,7 +49,9 @@ BOOL IconCall(DWORD command, HWND window, UINT id) {
     data.uID = id;
     return Shell_NotifyIconA(command, &data);
 }
-bool IconPresent(HWND window, UINT id = ICON_ID) { return IconCall(NIM_MODIFY, window, id) != 0; }
+bool IconPresent(HWND window, UINT id = ICON_ID) {
+    return IconCall(NIM_MODIFY, window, id) != 0;
+}
 
 // Polls `condition` every 100 ms for at most limitMs.
 template <typename Condition> bool WaitFor(DWORD limitMs, Condition condition) {
@@ -166,8 +168,8 @@ HWND CreateDecoy() {
     decoyClass.hInstance = GetModuleHandleA(nullptr);
     decoyClass.lpszClassName = MAIN_CLASS;
     RegisterClassExA(&decoyClass);
-    return CreateWindowExA(0, MAIN_CLASS, "Some other program", WS_OVERLAPPEDWINDOW, 0, 0, 100,
-                           100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    return CreateWindowExA(0, MAIN_CLASS, "Some other program", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
 void Run(const std::string &quickdock) {
@@ -221,8 +223,7 @@ void Run(const std::string &quickdock) {
         Check("second copy starts", false);
     }
     Check("first copy keeps running", WaitForSingleObject(first.hProcess, 0) == WAIT_TIMEOUT);
-    Check("still exactly one main window",
-          TopLevelWindows(MAIN_CLASS, MAIN_TITLE, 0).size() == 1);
+    Check("still exactly one main window", TopLevelWindows(MAIN_CLASS, MAIN_TITLE, 0).size() == 1);
     // The running copy received the re-activation command when its icon
     // animates: the notification area changes within a few frames and shows
     // the installed icon again once the 5-second animation is over.
