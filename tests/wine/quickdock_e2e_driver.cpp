@@ -208,6 +208,15 @@ void Run(const std::string &quickdock) {
           std::to_string(hidden.size()) + " found");
     Check("TrayIconClass window is not visible", !hidden.empty() && !IsWindowVisible(hidden[0]));
 
+    // The main window answers the tray callback with the notification
+    // handler's result: 0 for another icon, 1 for a mouse event that does
+    // nothing (a move).
+    const UINT trayCallback = WM_APP + 10;
+    Check("tray callback for another icon answers 0",
+          SendMessageA(mainWindow, trayCallback, ICON_ID + 1, WM_MOUSEMOVE) == 0);
+    Check("tray callback for a mouse move answers 1",
+          SendMessageA(mainWindow, trayCallback, ICON_ID, WM_MOUSEMOVE) == 1);
+
     // ---- Second copy ----------------------------------------------------------
     const std::vector<DWORD> before = NotificationAreaPixels();
     Check("notification area can be captured", !before.empty());
