@@ -388,7 +388,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     binDir = argv[1];
-    results = std::fopen(argv[2], "w");
+    results = std::fopen(argv[2], "wb"); // LF line ends, as the harness greps them
     if (results == nullptr)
         return 2;
     Run(binDir + "\\quickdock.exe");
