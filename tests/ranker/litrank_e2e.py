@@ -246,8 +246,9 @@ class FailureTest(LitrankCase):
 
 
 @unittest.skipUnless(os.name == "posix", "needs a pseudo-terminal")
-class ProgressTest(LitrankCase):
-    """The progress line shows on a terminal only, and never mixes with output."""
+class TerminalTest(LitrankCase):
+    """The progress line shows on a terminal only and never mixes with output;
+    a table on a terminal fits its width."""
 
     def big_input(self):
         # 600000 records: long enough to read that the line shows at least once.
@@ -255,15 +256,19 @@ class ProgressTest(LitrankCase):
                        for i in range(1000))
         return self.write("big.rec", one * 600)
 
-    def run_on_pty(self, *args):
+    def run_on_pty(self, *args, columns=80, stream="stderr"):
+        """Runs with `stream` on a pseudo-terminal of `columns` columns and the
+        other one into a pipe; returns the status, the pipe's bytes and what
+        the terminal showed."""
+        import fcntl
         import pty
+        import termios
         main, secondary = pty.openpty()
-        try:
-            proc = subprocess.run(OPTIONS.runner + [OPTIONS.exe] + list(args),
-                                  stdout=subprocess.PIPE, stderr=secondary, cwd=self.dir,
-                                  timeout=600)
-        finally:
-            os.close(secondary)
+        fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        streams = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, stream: secondary}
+        proc = subprocess.Popen(OPTIONS.runner + [OPTIONS.exe] + list(args), cwd=self.dir,
+                                **streams)
+        os.close(secondary)  # the child holds it; its end is the terminal's end
         seen = b""
         while True:
             try:
@@ -274,7 +279,11 @@ class ProgressTest(LitrankCase):
                 break
             seen += chunk
         os.close(main)
-        return status_of(proc.returncode), proc.stdout, seen
+        piped = (proc.stderr if stream == "stdout" else proc.stdout).read()
+        proc.wait(timeout=600)
+        proc.stdout and proc.stdout.close()
+        proc.stderr and proc.stderr.close()
+        return status_of(proc.returncode), piped, seen
 
     def test_progress_on_a_terminal_only(self):
         if OPTIONS.runner:
@@ -301,6 +310,22 @@ class ProgressTest(LitrankCase):
         message = b"Record at offset %d of bad.rec file is cut short.\n" % len(data)
         self.assertTrue(seen.endswith(b"\r" + message.replace(b"\n", b"\r\n")), seen[-200:])
         self.assertIn(b"litrank: reading", seen)
+
+
+    def test_table_fits_the_terminal(self):
+        if OPTIONS.runner:
+            self.skipTest("the terminal is the host's under a runner")
+        self.write("in.rec", EXAMPLE)
+        for columns in (72, 120):
+            with self.subTest(columns=columns):
+                status, errors, seen = self.run_on_pty("in.rec", columns=columns,
+                                                       stream="stdout")
+                self.assertEqual((status, errors), (0, b""))
+                lines = seen.decode().split("\r\n")  # the terminal turns LF into CR LF
+                self.assertEqual(len(lines), 3 + 2 * 3 + 1)
+                self.assertTrue(all(len(line) <= columns for line in lines), lines)
+                cut = [line for line in lines if line.endswith("...")]
+                self.assertEqual(bool(cut), columns == 72, lines)
 
 
 def main():
