@@ -131,11 +131,17 @@ void TrayIcon::PrepareMenu(HMENU popup) {
         // 4.2 Read it.
         GetMenuItemInfoA(menu, position, TRUE, &item);
         // 4.3 A separator must not be choosable.
-        if (item.fType & MFT_SEPARATOR)
+        const bool separator = (item.fType & MFT_SEPARATOR) != 0;
+        if (separator)
             item.fState |= MFS_GRAYED;
         // 4.4 The whole type is replaced: an owner-drawn separator is known
-        //     by its command id 0 from here on.
-        item.fType = ownerDraw ? MFT_OWNERDRAW : MFT_STRING;
+        //     by its command id 0 from here on. In the plain-text menu a
+        //     separator stays one: as a text item it would show whatever
+        //     caption menuText still held from the item before it.
+        if (ownerDraw)
+            item.fType = MFT_OWNERDRAW;
+        else
+            item.fType = separator ? MFT_SEPARATOR : MFT_STRING;
         // 4.5 The item data carries the command id.
         if (ownerDraw)
             item.dwItemData = item.wID;

@@ -98,6 +98,13 @@ TEST_F(MenuTest, OwnerDrawnOnlyFromShellVersion471) {
             const bool separator = item.wID == 0;
             EXPECT_EQ((item.fType & MFT_OWNERDRAW) != 0, row.ownerDrawn) << position;
             EXPECT_EQ((item.fState & MFS_GRAYED) == MFS_GRAYED, separator) << position;
+            if (!row.ownerDrawn) {
+                // Plain text: separators stay separators, entries keep captions.
+                EXPECT_EQ((item.fType & MFT_SEPARATOR) != 0, separator) << position;
+                char caption[255] = "";
+                GetMenuStringA(popup, position, caption, 254, MF_BYPOSITION);
+                EXPECT_EQ(caption[0] == '\0', separator) << position;
+            }
             if (row.ownerDrawn) {
                 EXPECT_EQ(item.dwItemData, item.wID) << position;
             }
