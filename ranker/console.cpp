@@ -147,9 +147,10 @@ void progress_start(const char* path) {
     progress.path = path;
     progress.total = file_size(path);
     progress.shown = 0;
-    // The first line only after a moment: small inputs never show one.
-    progress.next_draw =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(PROGRESS_INTERVAL_MS);
+    progress.next_draw = std::chrono::steady_clock::now();
+    if (progress.total < PROGRESS_LARGE_INPUT) {
+        progress.next_draw += std::chrono::milliseconds(PROGRESS_INTERVAL_MS);
+    }
     plain_write = sys.write;
     sys.write = write_clearing;
     rank_progress = draw;

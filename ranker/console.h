@@ -15,8 +15,12 @@ std::size_t terminal_columns();
 // Starts the progress line for reading `path` (its size is taken now, for
 // the percentage): from now on rank_progress redraws it, at most every
 // PROGRESS_INTERVAL_MS, and any message on standard error first clears it.
+// A file of PROGRESS_LARGE_INPUT bytes or more shows the line from its first
+// records on; a smaller one, or one of unknown size, only once reading has
+// taken PROGRESS_INTERVAL_MS, so that small inputs never show it.
 // Call only when standard error is a terminal.
 constexpr int PROGRESS_INTERVAL_MS = 200;
+constexpr std::int64_t PROGRESS_LARGE_INPUT = 8 << 20;
 void progress_start(const char* path);
 
 // Clears the progress line, if one is shown, and stops further redraws.

@@ -251,7 +251,8 @@ class TerminalTest(LitrankCase):
     a table on a terminal fits its width."""
 
     def big_input(self):
-        # 600000 records: long enough to read that the line shows at least once.
+        # 600000 records, 23 MB: a large input, which shows the line from its
+        # first records on, however fast it is read.
         one = b"".join(rec(i, "select c%d from t where a = %d" % (i % 50, i))
                        for i in range(1000))
         return self.write("big.rec", one * 600)
@@ -297,6 +298,9 @@ class TerminalTest(LitrankCase):
         self.assertEqual(out.count(b"\n"), 4)
         status, out, seen = self.run_on_pty("--quiet", "--tsv", "big.rec")
         self.assertEqual((status, seen), (0, b""))
+        self.write("small.rec", EXAMPLE)
+        status, out, seen = self.run_on_pty("--tsv", "small.rec")
+        self.assertEqual((status, seen), (0, b""), "a small input is read at once")
         run = self.run_rank("--tsv", "big.rec")
         self.assertEqual((run.status, run.stderr), (0, b""), "no progress into a pipe")
 
