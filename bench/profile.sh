@@ -4,7 +4,8 @@
 # 1. callgrind instruction counts of litsieve and of the floor on the same
 #    records (their ratio is the noise-free twin of the CPU-time ratio);
 # 2. the hottest functions of litsieve, exclusive and inclusive;
-# 3. a perf sample profile (software clock) when perf works here.
+# 3. a perf sample profile (software clock) when perf works here. For cache
+#    misses per function: valgrind --tool=cachegrind --cache-sim=yes (slow).
 # litsieve is built for this in build/bench-profile (same optimisation as
 # the default preset, plus debug info); the output goes to
 # bench/out/profile/WORKLOAD/.
