@@ -300,13 +300,13 @@ def main():
                     help="build directory holding analyzer/litsieve and tools/litpack")
     ap.add_argument("--no-peers", action="store_true", help="skip pg_query and pt-fingerprint")
     ap.add_argument("--results", help="default bench/results/RESULTS.md"
-                    " (RESULTS-quick.md with --quick)")
+                    " (bench/out/RESULTS-quick.md with --quick)")
     ap.add_argument("--prepare-only", action="store_true",
                     help="build the comparators and make the workloads, then stop")
     a = ap.parse_args()
     runs = a.runs or (3 if a.quick else 5)
-    a.results = a.results or os.path.join(RESULTS, "RESULTS-quick.md" if a.quick else
-                                          "RESULTS.md")
+    a.results = a.results or (os.path.join(OUT, "RESULTS-quick.md") if a.quick else
+                              os.path.join(RESULTS, "RESULTS.md"))
     os.makedirs(OUT, exist_ok=True)
     os.makedirs(RESULTS, exist_ok=True)
 
