@@ -135,8 +135,9 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // AboutDialogProc, WM_INITDIALOG).
         return CreateLinkState(window);
     case WM_PAINT:
-        if (state != nullptr)
-            PaintLink(window, *state);
+        if (state == nullptr)
+            break; // no state, nothing of ours to paint: validated by default
+        PaintLink(window, *state);
         return 0;
     case WM_ERASEBKGND:
         return 1;
@@ -148,8 +149,9 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_NCDESTROY:
         DestroyLinkState(window, state);
-        return DefWindowProcA(window, message, wParam, lParam);
+        break;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        break;
     }
+    return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -12,6 +12,7 @@ sequence. The tool glyphs follow the command-to-icon table of the launcher
 (see launcher/resource.h, IDI_* names).
 
 Usage: python3 tools/make_artwork.py [output-dir]   (default launcher/res)
+       python3 tools/make_artwork.py --check [dir]  (exit 1 when files differ)
 """
 
 import colorsys
@@ -619,15 +620,35 @@ def cursor_file():
     return directory(2, [(size, HOT_SPOT[0], HOT_SPOT[1], 2, data)])
 
 
+def artwork():
+    """{file name: bytes} of every generated file."""
+    files = {"icon%d.ico" % icon_id: icon_file(icon_id) for icon_id in sorted(GLYPHS)}
+    files["hand.cur"] = cursor_file()
+    return files
+
+
 def main():
+    args = sys.argv[1:]
+    check = bool(args) and args[0] == "--check"
+    if check:
+        args = args[1:]
     here = os.path.dirname(os.path.abspath(__file__))
-    out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "launcher", "res")
+    out_dir = args[0] if args else os.path.join(here, "..", "launcher", "res")
+    if check:
+        # The committed files must be what this script makes from its grids.
+        stale = []
+        for name, data in artwork().items():
+            path = os.path.join(out_dir, name)
+            if not os.path.exists(path) or open(path, "rb").read() != data:
+                stale.append(name)
+        if stale:
+            print("out of date, rerun tools/make_artwork.py: " + " ".join(stale))
+            sys.exit(1)
+        return
     os.makedirs(out_dir, exist_ok=True)
-    for icon_id in sorted(GLYPHS):
-        with open(os.path.join(out_dir, "icon%d.ico" % icon_id), "wb") as f:
-            f.write(icon_file(icon_id))
-    with open(os.path.join(out_dir, "hand.cur"), "wb") as f:
-        f.write(cursor_file())
+    for name, data in artwork().items():
+        with open(os.path.join(out_dir, name), "wb") as f:
+            f.write(data)
 
 
 if __name__ == "__main__":
