@@ -351,6 +351,7 @@ def main():
         stats = measure(programs, runs)
         summaries[name] = floor_summary(stats["floor"]["stderr"])
         summaries[name]["records"] = records
+        summaries[name]["file_bytes"] = size
         if litsieve:
             if sha256(lit_report) != sha256(floor_report):
                 raise SystemExit("CHECK FAILED: litsieve report differs from the floor's on "
@@ -472,9 +473,10 @@ def report_table(a, rows, summaries, runs, have_litsieve):
                                                      verdict(per_rec <= TARGET_RECORD_BYTES)))
     sums = []
     for w, s in summaries.items():
-        sums.append("- %s: %d records, %d distinct normalised texts (%d bytes), %d tokens, max"
-                    " %d tokens per statement%s%s" % (
-                        w, s["records"], s["distinct"], s["bytes"], s["tokens"],
+        sums.append("- %s: %d records (%.1f MB), %d distinct normalised texts (%d bytes),"
+                    " %d tokens, max %d tokens per statement%s%s" % (
+                        w, s["records"], s["file_bytes"] / 1e6, s["distinct"], s["bytes"],
+                        s["tokens"],
                         s["max_tokens"],
                         ", pg_query parse errors %d" % s["pg_errors"] if "pg_errors" in s else "",
                         ", litsieve report sha256 %s%s" % (
