@@ -310,7 +310,10 @@ class AgainstLitsieveTest(unittest.TestCase):
     def setUp(self):
         global TOOLS
         TOOLS = TOOLS or bench.build_comparators(TOOL_DIR)
-        self.litsieve, _ = bench.find_lit_binaries(os.path.join(bench.ROOT, "build", "default"))
+        for build in ("bench", "default"):  # run.sh's build, then the default preset's
+            self.litsieve, _ = bench.find_lit_binaries(os.path.join(bench.ROOT, "build", build))
+            if self.litsieve:
+                break
         if not self.litsieve:
             self.skipTest("litsieve is not built")
         self.dir = tempfile.TemporaryDirectory()
