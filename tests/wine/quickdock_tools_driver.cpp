@@ -13,8 +13,9 @@
 // its switch; a right-button release opens the owner-drawn menu (checked on a
 // capture of the desktop: near-white background, tinted strip, icons) and a
 // mouse click chooses from it; "About Quillon..." opens the box with its link
-// and OK closes it; Quit ends the program. The menu and the About box are
-// also saved as BIN_DIR\..\menu.bmp and about.bmp for the documentation.
+// and OK closes it; Quit ends the program. The menu opened at the icon and
+// the About box are also saved as BIN_DIR\..\menu.bmp and about.bmp for the
+// documentation.
 //
 // The mouse events are delivered as the shell delivers them: the callback
 // message with the icon id and the mouse message.
@@ -243,7 +244,6 @@ void CheckMenu(HWND mainWindow, std::size_t &launchCount) {
     Check("menu opens at the cursor", area.left == 600 && area.top == 40,
           std::to_string(area.left) + "," + std::to_string(area.top));
     const Capture shot = CaptureScreen(area);
-    SaveBitmap(shot, binDir + "\\..\\menu.bmp");
 
     // Near-white background over most of it; the tinted strip down the left
     // side; coloured icon pixels inside the strip.
@@ -289,6 +289,41 @@ void CheckMenu(HWND mainWindow, std::size_t &launchCount) {
     Check("choosing Session Watch from the menu starts /WATCH", chosen == "/WATCH", chosen);
     Check("menu closes after the choice",
           WaitFor(3000, [&] { return VisibleWindow("#32768", 0) == nullptr; }));
+
+    // Once more where a user opens it: at the icon, at the taskbar's right
+    // end. The system moves the menu up to keep it on the screen. The capture
+    // of menu and taskbar end is the documentation's picture; a click beside
+    // the menu closes it without a command.
+    HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
+    RECT bar = {0, 0, 0, 0};
+    if (taskbar == nullptr || !GetWindowRect(taskbar, &bar)) {
+        Check("taskbar found", false);
+        return;
+    }
+    // Beside the icon rather than on it, so that its tooltip stays away.
+    SetCursorPos(bar.right - 40, bar.top + (bar.bottom - bar.top) / 2);
+    PostMessageA(mainWindow, TRAY_CALLBACK, ICON_ID, WM_RBUTTONUP);
+    menu = nullptr;
+    Check("menu opens at the icon", WaitFor(5000, [&] {
+              menu = VisibleWindow("#32768", 0);
+              return menu != nullptr;
+          }));
+    if (menu == nullptr)
+        return;
+    GetWindowRect(menu, &area);
+    Check("menu stays above the taskbar", area.bottom <= bar.top + 1,
+          std::to_string(area.bottom) + " > " + std::to_string(bar.top));
+    // The pointer on Session Watch: the picture shows a highlighted entry.
+    SetCursorPos(area.left + shot.width / 2, area.top + separatorY + 4 + (separatorY - 2) / 2);
+    Sleep(1000);
+    RECT picture = {std::min(area.left, bar.right - 200L) - 8, area.top - 8, bar.right, bar.bottom};
+    SaveBitmap(CaptureScreen(picture), binDir + "\\..\\menu.bmp");
+    Click(100, 100);
+    Check("a click beside the menu closes it",
+          WaitFor(3000, [&] { return VisibleWindow("#32768", 0) == nullptr; }));
+    Sleep(500);
+    Check("closing without a choice starts nothing", Launches().size() == launchCount,
+          std::to_string(Launches().size()) + " launches");
 }
 
 void CheckAbout(HWND mainWindow, DWORD processId) {
