@@ -13,24 +13,24 @@
 // ---- Icons -----------------------------------------------------------------
 // 100-119 are also the animation frames played on re-activation, in id order.
 // There are no icons 120, 121 and 123.
-#define IDI_PROGRAM 100          // program icon, first animation frame
+#define IDI_PROGRAM 100 // program icon, first animation frame
 #define IDI_SESSION_WATCH 101
 #define IDI_CHANGE_TRACKER 102
 #define IDI_LOAD_TESTER 103
-#define IDI_FRAME_SPARK 104      // animation frame only
+#define IDI_FRAME_SPARK 104 // animation frame only
 #define IDI_QUERY_ADVISOR 105
 #define IDI_KEY_ADVISOR 106
 #define IDI_REDO_READER 107
 #define IDI_STATISTICS_ARCHIVE 108
 #define IDI_SCHEMA_COMPARE 109
 #define IDI_SCRIPT_WRITER 110
-#define IDI_FRAME_RING 111       // animation frame only
-#define IDI_HOME_BOARD 112       // also the tray icon and the small class icon
+#define IDI_FRAME_RING 111 // animation frame only
+#define IDI_HOME_BOARD 112 // also the tray icon and the small class icon
 #define IDI_CLASS_WORKBENCH 113
 #define IDI_EVENT_NOTIFIER 114
 #define IDI_ARCHIVE_PACKER 115
 #define IDI_STATEMENT_TIMER 116
-#define IDI_FRAME_DISC 117       // animation frame only
+#define IDI_FRAME_DISC 117 // animation frame only
 #define IDI_MODULE_INSPECTOR 118
 #define IDI_TASK_SCHEDULER 119
 #define IDI_FLAT_FILE_IMPORTER 122
