@@ -30,6 +30,9 @@ timeout 240 "$wine_run" explorer "/desktop=quickdock-tools,1024x768" \
     "$(windows_path "$driver")" "$(windows_path "$work/bin")" "$(windows_path "$results")" \
     </dev/null >"$work/wine.log" 2>&1
 status=$?
+# wine-run has ended the session; on the first use of a prefix a Wine server
+# can still outlive it, so end the prefix's processes once more.
+wineserver -k >/dev/null 2>&1 || true
 
 if [ ! -f "$results" ]; then
     echo "no results from the driver (wine-run status $status); see $work/wine.log" >&2
