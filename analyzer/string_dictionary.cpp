@@ -91,6 +91,14 @@ StateIndex new_end_marker(StringDictionary* d, StateIndex next, std::int32_t id)
     return take_state(d, STATE_END_MARKER, next, id);
 }
 
+inline void prefetch(const void* address) {
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
 // Index of the first differing byte of a and b within n bytes, or n.
 inline std::size_t mismatch(const unsigned char* a, const unsigned char* b, std::size_t n) {
     std::size_t i = 0;
@@ -193,6 +201,7 @@ std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::s
         if (s->length == STATE_BRANCH) { // 3b.
             StateIndex* slot = &s->data.table->slot[*text];
             if (*slot != NO_STATE && length > 1) {
+                prefetch(&d->states[*slot]);
                 ++text;
                 --length;
                 current = *slot;
@@ -210,7 +219,10 @@ std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::s
             }
             return -d->id_counter;
         }
-        // 3c. Fragment.
+        // 3c. Fragment. The walk is a chain of dependent loads through a
+        // dictionary far larger than the caches: ask for the next state
+        // while this fragment's bytes are compared.
+        prefetch(&d->states[s->next]);
         std::size_t k = static_cast<std::size_t>(s->length);
         std::size_t common = length < k ? length : k;
         std::size_t i = mismatch(s->data.bytes, text, common);
