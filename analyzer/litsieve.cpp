@@ -18,18 +18,7 @@ namespace {
 const char BANNER[] = "Literal Sieve version 1.2\n"
                       "Copyright (c) 2026 the Quillon side-tools authors\n"
                       "\n";
-const char MISSING_PARAMETERS[] = "Error. Missing command line parameters.\n";
 constexpr int REPORT_MODE = 0600; // read and write for the owner only
-
-[[noreturn]] void fail_with_file(int status, const char* before, const char* name,
-                                 const char* after) {
-    Message m;
-    message_start(&m);
-    message_add(&m, before);
-    message_add(&m, name);
-    message_add(&m, after);
-    fail(status, m.text);
-}
 
 } // namespace
 
@@ -53,7 +42,7 @@ int main(int argc, char** argv) {
     const char* report = next + 1 < argc ? argv[next + 1] : nullptr;
 
     dictionary = create_dictionary();
-    if (input == nullptr) fail_with_file(EXIT_INPUT, "Can't open ", "(null)", " file.\n");
+    if (input == nullptr) fail_to_open(EXIT_INPUT, "(null)");
     read_statements(input);
 
     // The report is opened only now that the input is closed, so a report
@@ -61,12 +50,12 @@ int main(int argc, char** argv) {
     int fd = 1;
     if (report != nullptr) {
         fd = sys.open(report, O_RDWR | O_CREAT | O_TRUNC | O_BINARY, REPORT_MODE);
-        if (fd < 0) fail_with_file(EXIT_REPORT_FILE, "Can't open ", report, " file.\n");
+        if (fd < 0) fail_to_open(EXIT_REPORT_FILE, report);
     }
     bool written = write_report(fd);
     bool closed = sys.close(fd) == 0;
     if (!written || !closed) {
-        if (report != nullptr) fail_with_file(EXIT_REPORT_FILE, "Can't write ", report, " file.\n");
+        if (report != nullptr) fail_naming(EXIT_REPORT_FILE, "Can't write ", report, " file.\n");
         fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
     }
     sys.exit(EXIT_OK);

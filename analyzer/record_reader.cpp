@@ -107,12 +107,7 @@ void read_records(const char* path, void (*handle)(const StatementRecord& record
     Reader r = {path, -1, nullptr, 0, 0, 0, false};
     r.fd = sys.open(path, O_RDONLY | O_BINARY, 0);
     if (r.fd < 0) {
-        Message m;
-        message_start(&m);
-        message_add(&m, "Can't open ");
-        message_add(&m, path);
-        message_add(&m, " file.\n");
-        fail(EXIT_INPUT, m.text);
+        fail_to_open(EXIT_INPUT, path);
     }
     r.block = static_cast<char*>(checked_realloc(nullptr, READ_BLOCK_SIZE + 1, NOT_ENOUGH_MEMORY));
 

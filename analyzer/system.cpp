@@ -56,6 +56,19 @@ void fail(int status, const char* message) {
     std::abort(); // only a broken replacement of sys.exit gets here
 }
 
+const char MISSING_PARAMETERS[] = "Error. Missing command line parameters.\n";
+
+void fail_naming(int status, const char* before, const char* name, const char* after) {
+    Message m;
+    message_start(&m);
+    message_add(&m, before);
+    message_add(&m, name);
+    message_add(&m, after);
+    fail(status, m.text);
+}
+
+void fail_to_open(int status, const char* name) { fail_naming(status, "Can't open ", name, " file.\n"); }
+
 void message_start(Message* m) {
     m->length = 0;
     m->text[0] = '\0';

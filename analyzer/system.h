@@ -37,6 +37,16 @@ bool write_all(int fd, const char* data, std::size_t length);
 // Writes `message` to standard error and ends the process with `status`.
 [[noreturn]] void fail(int status, const char* message);
 
+// One message made of three parts, for messages that name a file:
+// fail_naming(2, "Can't open ", path, " file.\n").
+[[noreturn]] void fail_naming(int status, const char* before, const char* name, const char* after);
+
+// "Can't open NAME file.\n" and `status`.
+[[noreturn]] void fail_to_open(int status, const char* name);
+
+// Message of a run without arguments (status 1).
+extern const char MISSING_PARAMETERS[]; // "Error. Missing command line parameters.\n"
+
 // A small text builder for messages that name files and offsets, so that no
 // formatting function ever sees a null pointer.
 struct Message {

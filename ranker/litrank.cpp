@@ -25,7 +25,6 @@
 
 namespace {
 
-const char MISSING_PARAMETERS[] = "Error. Missing command line parameters.\n";
 const char USAGE[] = "usage: litrank [options] INPUT.rec [REPORT]\n"
                      "  -n, --top N     show the N largest groups (default 20; 0: all)\n"
                      "  --by size       rank by the number of records (default)\n"
@@ -50,16 +49,6 @@ struct Options {
     const char* input;
     const char* report;
 };
-
-[[noreturn]] void fail_with_file(int status, const char* before, const char* name,
-                                 const char* after) {
-    Message m;
-    message_start(&m);
-    message_add(&m, before);
-    message_add(&m, name);
-    message_add(&m, after);
-    fail(status, m.text);
-}
 
 [[noreturn]] void usage_error(const char* what, const char* argument) {
     Message m;
@@ -170,13 +159,13 @@ int main(int argc, char** argv) {
     // litsieve report that cannot be, and then nothing is listed.
     if (o.html != nullptr) {
         int fd = sys.open(o.html, O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, PAGE_MODE);
-        if (fd < 0) fail_with_file(EXIT_REPORT_FILE, "Can't open ", o.html, " file.\n");
+        if (fd < 0) fail_to_open(EXIT_REPORT_FILE, o.html);
         OutBuffer page;
         out_open(&page, fd);
         write_html(&page, ranking, o.input);
         bool written = out_close(&page);
         if (sys.close(fd) != 0 || !written) {
-            fail_with_file(EXIT_REPORT_FILE, "Can't write ", o.html, " file.\n");
+            fail_naming(EXIT_REPORT_FILE, "Can't write ", o.html, " file.\n");
         }
     }
 

@@ -153,12 +153,7 @@ void check_report(const char* report_path, const char* input_path) {
     r.path = report_path;
     r.fd = sys.open(report_path, O_RDONLY | O_BINARY, 0); // 1.
     if (r.fd < 0) {
-        Message m;
-        message_start(&m);
-        message_add(&m, "Can't open ");
-        message_add(&m, report_path);
-        message_add(&m, " file.\n");
-        fail(EXIT_INPUT, m.text);
+        fail_to_open(EXIT_INPUT, report_path);
     }
     r.block = static_cast<char*>(checked_realloc(nullptr, BLOCK, NOT_ENOUGH_MEMORY));
 
