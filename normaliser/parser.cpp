@@ -62,13 +62,33 @@ inline std::uint64_t upper_case_word(std::uint64_t x) {
 // Bytes of slack behind the text, so that a word store may run past its end.
 constexpr std::size_t WORD_SLACK = 8;
 
+// Where the parse writes the normalised text: kept in locals of the parse
+// loop (registers), and stored into text_buffer only when the text is done.
+struct TextWriter {
+    char* out; // next byte to write
+    char* end; // end of the buffer
+};
+
+inline TextWriter start_writer() {
+    reserve_text(WORD_SLACK + 2);
+    return TextWriter{text_buffer.data + text_buffer.length, text_buffer.data + text_buffer.capacity};
+}
+
+void grow_writer(TextWriter& w, std::size_t room) {
+    auto used = static_cast<std::size_t>(w.out - text_buffer.data);
+    reserve_text(used + room);
+    w.out = text_buffer.data + used;
+    w.end = text_buffer.data + text_buffer.capacity;
+}
+
 // Appends [blank] text, upper-casing it when `upper` is set. The terminator
 // is written by finish_text, once per statement.
-inline void append_bytes(const char* text, std::size_t length, bool upper) {
-    std::size_t at = text_buffer.length;
-    reserve_text(at + length + 2 + WORD_SLACK);
-    char* out = text_buffer.data + at;
-    if (at != 0) *out++ = ' ';
+inline void append_bytes(TextWriter& w, const char* text, std::size_t length, bool upper) {
+    if (static_cast<std::size_t>(w.end - w.out) < length + 2 + WORD_SLACK) {
+        grow_writer(w, length + 2 + WORD_SLACK);
+    }
+    char* out = w.out;
+    if (out != text_buffer.data) *out++ = ' ';
     if (upper) {
         std::size_t i = 0;
         // Whole words while the statement has eight bytes left to read (only
@@ -88,10 +108,11 @@ inline void append_bytes(const char* text, std::size_t length, bool upper) {
     } else {
         std::memcpy(out, text, length);
     }
-    text_buffer.length = static_cast<std::size_t>(out + length - text_buffer.data);
+    w.out = out + length;
 }
 
-void finish_text() {
+void finish_text(const TextWriter& w) {
+    text_buffer.length = static_cast<std::size_t>(w.out - text_buffer.data);
     text_buffer.data[text_buffer.length] = '\0';
     normalized_text = text_buffer.data;
     normalized_length = text_buffer.length;
@@ -198,18 +219,18 @@ const char* const rule_placeholder[8] = {
 constexpr int RULE_TOKEN = 4;
 
 // Runs rule r's action on the value of its first right-hand symbol.
-inline void run_action(int rule, const char* value) {
+inline void run_action(TextWriter& w, int rule, const char* value) {
     if (rule == RULE_TOKEN) { /* token : TOKEN, upper-cased */
-        append_bytes(value, token_length, true);
+        append_bytes(w, value, token_length, true);
     } else if (rule_placeholder[rule] != nullptr) { /* token : a literal */
-        append_bytes(rule_placeholder[rule], 2, false);
+        append_bytes(w, rule_placeholder[rule], 2, false);
     }
 }
 
 // Replaces the right-hand side of rule r on the stacks by the goto state of
 // its left-hand side, carrying the value of the first right-hand symbol.
 // Every rule has a right-hand side, so the push after the pops always fits.
-inline void reduce(int& depth, int rule) {
+inline void reduce(TextWriter& w, int& depth, int rule) {
     assert(rule >= 1 && rule <= 7);
     int length = rule_length[rule];
     int lhs = rule_lhs[rule];
@@ -227,7 +248,7 @@ inline void reduce(int& depth, int rule) {
     }
     depth -= length;
     const char* result = parser.value_stack[depth];
-    run_action(rule, result);
+    run_action(w, rule, result);
     int uncovered = parser.state_stack[depth - 1];
     assert(depth < PARSER_STACK_DEPTH);
     parser.state_stack[depth] = goto_state[uncovered][lhs];
@@ -238,8 +259,9 @@ inline void reduce(int& depth, int rule) {
 
 void append_token_text(const char* text) {
     if (normalized_text == nullptr) text_buffer.length = 0; // a text of its own
-    append_bytes(text, std::strlen(text), false);
-    finish_text();
+    TextWriter w = start_writer();
+    append_bytes(w, text, std::strlen(text), false);
+    finish_text(w);
 }
 
 void release_normalized_text() {
@@ -253,6 +275,7 @@ int parse_statement() {
     assert(normalized_text == nullptr);
     text_buffer.length = 0;
     input_limit = input_cursor + std::strlen(input_cursor) + 1;
+    TextWriter w = start_writer();
     int depth = 0;
     int lookahead = NO_LOOKAHEAD;
     push(depth, START_STATE, nullptr);
@@ -260,7 +283,7 @@ int parse_statement() {
         int state = parser.state_stack[depth - 1];
         // 2. Default reduction, without reading a token.
         if (default_reduction[state] != 0) {
-            reduce(depth, default_reduction[state]);
+            reduce(w, depth, default_reduction[state]);
             continue;
         }
         if (lookahead == NO_LOOKAHEAD) {
@@ -275,11 +298,11 @@ int parse_statement() {
             // here, after the first 4999 have been appended.
             if (depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
             int rule = act - SHIFT_REDUCE;
-            run_action(rule, token_text);
+            run_action(w, rule, token_text);
             push(depth, goto_state[state][rule_lhs[rule]], token_text);
             lookahead = NO_LOOKAHEAD;
         } else if (act == ACCEPT) {
-            finish_text();
+            finish_text(w);
             input_limit = nullptr; // the limit belongs to this statement only
             parser.depth = depth;
             parser.lookahead = lookahead;
@@ -288,7 +311,7 @@ int parse_statement() {
             push(depth, act, token_text);
             lookahead = NO_LOOKAHEAD;
         } else if (act < 0) {
-            reduce(depth, -act);
+            reduce(w, depth, -act);
         } else {
             // Only the start state can meet end of text: a statement without tokens.
             fatal_error(SYNTAX_ERROR);
