@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -19,6 +22,33 @@ constexpr std::size_t MAX_FRAGMENT = 0x7fffffff;
 // a split makes the old side, the new side and the branch state.
 constexpr std::uint32_t MOST_NEW_STATES = 3;
 
+// Huge pages for the dictionary's large blocks. A walk touches one line of
+// one branch table after another, spread over tens of megabytes: with small
+// pages nearly every step also misses the address-translation cache.
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+constexpr bool HUGE_PAGES = true;
+#else
+constexpr bool HUGE_PAGES = false; // elsewhere a table chunk is a plain block
+#endif
+
+void advise_huge_pages(void* block, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    auto begin = (reinterpret_cast<std::uintptr_t>(block) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(HUGE_PAGE - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)size;
+#endif
+}
+
+// Branch tables are taken from chunks that double up to TABLE_CHUNK_MOST
+// tables (2 MiB), so a small input stays small and a large one gets its
+// tables in huge pages.
+constexpr std::size_t TABLE_CHUNK_FIRST = 64;
+constexpr std::size_t TABLE_CHUNK_MOST = HUGE_PAGE / sizeof(BranchTable);
+
 void reserve_states(StringDictionary* d, std::size_t extra) {
     std::size_t needed = d->state_count + extra;
     if (needed <= d->state_capacity) return;
@@ -28,6 +58,7 @@ void reserve_states(StringDictionary* d, std::size_t extra) {
     d->states = static_cast<State*>(
         checked_realloc(d->states, capacity * sizeof(State), NOT_ENOUGH_MEMORY_FOR_STATE));
     d->state_capacity = static_cast<std::uint32_t>(capacity);
+    if (capacity * sizeof(State) >= HUGE_PAGE) advise_huge_pages(d->states, capacity * sizeof(State));
 }
 
 // Room is reserved before an insertion touches the trie, so taking a state
@@ -129,8 +160,27 @@ StringDictionary* create_dictionary() {
 }
 
 BranchTable* new_branch_table(StringDictionary* d) {
-    auto* table =
-        static_cast<BranchTable*>(checked_realloc(nullptr, sizeof(BranchTable), NOT_ENOUGH_MEMORY));
+    if (d->table_chunk_left == 0) {
+        std::size_t tables = d->table_chunk_size == 0 ? TABLE_CHUNK_FIRST : 2 * d->table_chunk_size;
+        if (tables > TABLE_CHUNK_MOST) tables = TABLE_CHUNK_MOST;
+        std::size_t bytes = tables * sizeof(BranchTable);
+        bool huge = HUGE_PAGES && bytes == HUGE_PAGE;
+        auto* chunk = static_cast<unsigned char*>(
+            checked_realloc(nullptr, huge ? 2 * HUGE_PAGE : bytes, NOT_ENOUGH_MEMORY));
+        if (huge) {
+            // Aligned to a huge page within a block of twice the size; the
+            // pages of the unused rest are never touched. Never freed.
+            auto aligned = (reinterpret_cast<std::uintptr_t>(chunk) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+            chunk = reinterpret_cast<unsigned char*>(aligned);
+            advise_huge_pages(chunk, bytes);
+        }
+        d->table_chunk = reinterpret_cast<BranchTable*>(chunk);
+        d->table_chunk_left = tables;
+        d->table_chunk_size = tables;
+        d->table_bytes += bytes;
+    }
+    BranchTable* table = d->table_chunk++;
+    --d->table_chunk_left;
     std::memset(table, 0, sizeof *table);
     ++d->table_count;
     return table;
@@ -295,5 +345,5 @@ std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::s
 
 std::size_t dictionary_heap_bytes(const StringDictionary* d) {
     return sizeof(StringDictionary) + std::size_t{d->state_capacity} * sizeof(State) +
-           d->table_count * sizeof(BranchTable) + d->byte_total;
+           d->table_bytes + d->byte_total;
 }

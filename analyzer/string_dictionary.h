@@ -68,6 +68,10 @@ struct StringDictionary {
     unsigned char* byte_chunk; // current chunk that new fragments' bytes are copied into
     std::size_t byte_chunk_used;
     std::size_t byte_chunk_size;
+    BranchTable* table_chunk;     // the chunk new branch tables are taken from
+    std::size_t table_chunk_left; // tables still free in it
+    std::size_t table_chunk_size; // tables in the last chunk; chunks grow to TABLE_CHUNK_MOST
+    std::size_t table_bytes;      // bytes allocated for table chunks
     std::size_t table_count;  // branch tables allocated
     std::size_t byte_total;   // bytes allocated for fragment copies
 };
