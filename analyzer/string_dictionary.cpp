@@ -10,9 +10,11 @@
 
 namespace {
 
-// New fragments' bytes are copied into chunks of this size; a longer copy
+// New fragments' bytes are copied into chunks that double from
+// BYTE_CHUNK_FIRST up to a huge page; a copy longer than BYTE_COPY_ALONE
 // gets an allocation of its own.
-constexpr std::size_t BYTE_CHUNK_SIZE = 64 * 1024;
+constexpr std::size_t BYTE_CHUNK_FIRST = 64 * 1024;
+constexpr std::size_t BYTE_COPY_ALONE = 16 * 1024;
 
 // A fragment's length is a signed 32-bit count: a longer run is stored as a
 // chain of fragments, every link but the last without an id.
@@ -41,6 +43,21 @@ void advise_huge_pages(void* block, std::size_t size) {
     (void)block;
     (void)size;
 #endif
+}
+
+// A block of `bytes` for one of the dictionary's chunks, never freed. A block
+// of one huge page is aligned to one (inside a block of twice the size, whose
+// unused pages are never touched) and advised to use it.
+unsigned char* new_chunk(std::size_t bytes, const char* message) {
+    bool huge = HUGE_PAGES && bytes == HUGE_PAGE;
+    auto* chunk =
+        static_cast<unsigned char*>(checked_realloc(nullptr, huge ? 2 * bytes : bytes, message));
+    if (huge) {
+        auto aligned = (reinterpret_cast<std::uintptr_t>(chunk) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+        chunk = reinterpret_cast<unsigned char*>(aligned);
+        advise_huge_pages(chunk, bytes);
+    }
+    return chunk;
 }
 
 // Branch tables are taken from chunks that double up to TABLE_CHUNK_MOST
@@ -77,17 +94,18 @@ const unsigned char* copy_bytes(StringDictionary* d, const unsigned char* text,
                                 std::size_t length) {
     std::size_t size = length + 1; // stored with a NUL after them
     unsigned char* copy;
-    if (size > BYTE_CHUNK_SIZE / 4) {
+    if (size > BYTE_COPY_ALONE) {
         copy = static_cast<unsigned char*>(
             checked_realloc(nullptr, size, NOT_ENOUGH_MEMORY_FOR_STATE));
         d->byte_total += size;
     } else {
         if (d->byte_chunk == nullptr || d->byte_chunk_size - d->byte_chunk_used < size) {
-            d->byte_chunk = static_cast<unsigned char*>(
-                checked_realloc(nullptr, BYTE_CHUNK_SIZE, NOT_ENOUGH_MEMORY_FOR_STATE));
+            std::size_t chunk = d->byte_chunk == nullptr ? BYTE_CHUNK_FIRST : 2 * d->byte_chunk_size;
+            if (chunk > HUGE_PAGE) chunk = HUGE_PAGE;
+            d->byte_chunk = new_chunk(chunk, NOT_ENOUGH_MEMORY_FOR_STATE);
             d->byte_chunk_used = 0;
-            d->byte_chunk_size = BYTE_CHUNK_SIZE;
-            d->byte_total += BYTE_CHUNK_SIZE;
+            d->byte_chunk_size = chunk;
+            d->byte_total += chunk;
         }
         copy = d->byte_chunk + d->byte_chunk_used;
         d->byte_chunk_used += size;
@@ -164,17 +182,7 @@ BranchTable* new_branch_table(StringDictionary* d) {
         std::size_t tables = d->table_chunk_size == 0 ? TABLE_CHUNK_FIRST : 2 * d->table_chunk_size;
         if (tables > TABLE_CHUNK_MOST) tables = TABLE_CHUNK_MOST;
         std::size_t bytes = tables * sizeof(BranchTable);
-        bool huge = HUGE_PAGES && bytes == HUGE_PAGE;
-        auto* chunk = static_cast<unsigned char*>(
-            checked_realloc(nullptr, huge ? 2 * HUGE_PAGE : bytes, NOT_ENOUGH_MEMORY));
-        if (huge) {
-            // Aligned to a huge page within a block of twice the size; the
-            // pages of the unused rest are never touched. Never freed.
-            auto aligned = (reinterpret_cast<std::uintptr_t>(chunk) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-            chunk = reinterpret_cast<unsigned char*>(aligned);
-            advise_huge_pages(chunk, bytes);
-        }
-        d->table_chunk = reinterpret_cast<BranchTable*>(chunk);
+        d->table_chunk = reinterpret_cast<BranchTable*>(new_chunk(bytes, NOT_ENOUGH_MEMORY));
         d->table_chunk_left = tables;
         d->table_chunk_size = tables;
         d->table_bytes += bytes;
