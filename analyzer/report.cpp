@@ -12,11 +12,10 @@ namespace {
 // Bytes gathered before a write: few system calls, little memory.
 constexpr std::size_t REPORT_BUFFER_SIZE = 64 * 1024;
 
-// Digits of a 32-bit magnitude: 1 to 10.
-inline std::size_t decimal_digits(std::uint32_t magnitude) {
-    std::size_t n = 1;
-    for (std::uint32_t bound = 10; n < 10 && magnitude >= bound; bound *= 10) ++n;
-    return n;
+// Digits of a 32-bit magnitude: 1 to 10, by comparisons rather than divisions.
+inline std::size_t decimal_digits(std::uint32_t m) {
+    if (m < 100000) return m < 100 ? (m < 10 ? 1 : 2) : (m < 1000 ? 3 : m < 10000 ? 4 : 5);
+    return m < 10000000 ? (m < 1000000 ? 6 : 7) : (m < 100000000 ? 8 : m < 1000000000 ? 9 : 10);
 }
 
 // Writes the number straight into the line: its length is known first, so

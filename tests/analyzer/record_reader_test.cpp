@@ -219,6 +219,20 @@ TEST_F(ReportTest, FormatsExtremeValues) {
               "-2147483648\t-2147483648\t-2147483648\t-2147483648\r\n");
 }
 
+TEST_F(ReportTest, FormatsEveryDigitCountBoundary) {
+    char line[REPORT_LINE_MAX];
+    std::int64_t power = 1;
+    for (int digits = 1; digits <= 10; ++digits, power *= 10) {
+        for (std::int64_t v : {power - 1, power, power + 1, -power, 1 - power}) {
+            if (v > INT32_MAX || v < INT32_MIN) continue;
+            auto value = static_cast<std::int32_t>(v);
+            std::size_t n = format_report_line(line, value, 0, value, 7);
+            std::string expected = std::to_string(value) + "\t0\t" + std::to_string(value) + "\t7\r\n";
+            EXPECT_EQ(std::string(line, n), expected) << value;
+        }
+    }
+}
+
 TEST_F(ReportTest, ReportsOnlySharedTextsUnlessFull) {
     // Ids 5, 7, 9, 12: 5, 9 and 12 share a text, 7 has its own.
     process_statement(5, "select * from t where a = 1");
