@@ -15,11 +15,11 @@ constexpr std::size_t HEADER_SIZE = 8;
 struct Reader {
     const char* path;
     int fd;
-    char* block;            // READ_BLOCK_SIZE bytes and one more for a terminator
-    std::size_t begin;      // first unconsumed byte in block
-    std::size_t end;        // one past the last byte read into block
+    char* block;               // READ_BLOCK_SIZE bytes and one more for a terminator
+    std::size_t begin;         // first unconsumed byte in block
+    std::size_t end;           // one past the last byte read into block
     std::int64_t block_offset; // file offset of block[0]
-    bool at_end;            // the file has no more bytes
+    bool at_end;               // the file has no more bytes
 };
 
 [[noreturn]] void fail_at(const Reader& r, std::int64_t offset, const char* what) {
@@ -91,8 +91,7 @@ char* gather_long_text(Reader* r, std::size_t length, std::int64_t record_offset
         }
         std::size_t want = length - have;
         std::size_t room = capacity - have;
-        std::size_t n = read_some(r, text + have, want < room ? want : room,
-                                  r->block_offset);
+        std::size_t n = read_some(r, text + have, want < room ? want : room, r->block_offset);
         if (n == 0) fail_at(*r, record_offset, " file is cut short.\n");
         have += n;
         r->block_offset += static_cast<std::int64_t>(n);
@@ -152,7 +151,11 @@ void read_records(const char* path, void (*handle)(const StatementRecord& record
 }
 
 namespace {
-void process_record(const StatementRecord& record) { process_statement(record.id, record.text); }
+void process_record(const StatementRecord& record) {
+    process_statement(record.id, record.text);
+}
 } // namespace
 
-void read_statements(const char* path) { read_records(path, process_record); }
+void read_statements(const char* path) {
+    read_records(path, process_record);
+}

@@ -15,8 +15,8 @@ constexpr std::size_t REPORT_LINE_MAX = 4 * 11 + 3 + 2;
 
 // Formats one report line into `out` (at least REPORT_LINE_MAX bytes) and
 // returns its length.
-std::size_t format_report_line(char* out, std::int32_t id, std::int32_t group,
-                               std::int32_t size, std::int32_t first_member);
+std::size_t format_report_line(char* out, std::int32_t id, std::int32_t group, std::int32_t size,
+                               std::int32_t first_member);
 
 // Writes the report of record_list to `fd`. Lines are gathered into large
 // writes; partial writes are continued. Returns false if the descriptor

@@ -50,9 +50,9 @@ void process_statement(std::int32_t record_id, const char* text) {
     ListedRecord* entry = &record_list.base[++record_list.last];
     entry->id = record_id;
 
-    std::int32_t r = intern_bytes(dictionary, // 3.
-                                  reinterpret_cast<const unsigned char*>(normalized_text),
-                                  normalized_length);
+    std::int32_t r =
+        intern_bytes(dictionary, // 3.
+                     reinterpret_cast<const unsigned char*>(normalized_text), normalized_length);
     std::int32_t number = r;
     if (r < 0) { // 4.
         number = -r;

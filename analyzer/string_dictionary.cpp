@@ -75,7 +75,8 @@ void reserve_states(StringDictionary* d, std::size_t extra) {
     d->states = static_cast<State*>(
         checked_realloc(d->states, capacity * sizeof(State), NOT_ENOUGH_MEMORY_FOR_STATE));
     d->state_capacity = static_cast<std::uint32_t>(capacity);
-    if (capacity * sizeof(State) >= HUGE_PAGE) advise_huge_pages(d->states, capacity * sizeof(State));
+    if (capacity * sizeof(State) >= HUGE_PAGE)
+        advise_huge_pages(d->states, capacity * sizeof(State));
 }
 
 // Room is reserved before an insertion touches the trie, so taking a state
@@ -100,7 +101,8 @@ const unsigned char* copy_bytes(StringDictionary* d, const unsigned char* text,
         d->byte_total += size;
     } else {
         if (d->byte_chunk == nullptr || d->byte_chunk_size - d->byte_chunk_used < size) {
-            std::size_t chunk = d->byte_chunk == nullptr ? BYTE_CHUNK_FIRST : 2 * d->byte_chunk_size;
+            std::size_t chunk =
+                d->byte_chunk == nullptr ? BYTE_CHUNK_FIRST : 2 * d->byte_chunk_size;
             if (chunk > HUGE_PAGE) chunk = HUGE_PAGE;
             d->byte_chunk = new_chunk(chunk, NOT_ENOUGH_MEMORY_FOR_STATE);
             d->byte_chunk_used = 0;
@@ -115,7 +117,9 @@ const unsigned char* copy_bytes(StringDictionary* d, const unsigned char* text,
     return copy;
 }
 
-inline std::int32_t new_id(StringDictionary* d) { return ++d->id_counter; }
+inline std::int32_t new_id(StringDictionary* d) {
+    return ++d->id_counter;
+}
 
 // A new fragment holding a copy of the text's bytes, no next, and a new id.
 StateIndex new_fragment(StringDictionary* d, const unsigned char* text, std::size_t length) {
@@ -317,8 +321,7 @@ std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::s
         BranchTable* table = new_branch_table(d); // 4a.
         StateIndex old_side;                      // 4b.
         if (k - i - 1 > 0) {
-            old_side =
-                take_state(d, static_cast<std::int32_t>(k - i - 1), former_next, former_id);
+            old_side = take_state(d, static_cast<std::int32_t>(k - i - 1), former_next, former_id);
             d->states[old_side].data.bytes = bytes + i + 1;
         } else if (former_id > 0) {
             old_side = new_end_marker(d, former_next, former_id);

@@ -48,7 +48,7 @@ struct BranchTable {
 struct State {
     std::int32_t length; // > 0: fragment of that many bytes; 0: branch; -1: end marker
     union {
-        const unsigned char* bytes; // fragment: its bytes (shared with the fragment it was split from)
+        const unsigned char* bytes; // fragment: its bytes (shared with fragments split from it)
         BranchTable* table;         // branch: its table
     } data;                         // end marker: unused
     StateIndex next; // fragment: state after its bytes; end marker: state carrying on with the
@@ -62,7 +62,7 @@ struct StringDictionary {
     std::int32_t id_counter; // the last id handed out; 1 at creation
 
     // Storage. Everything lives until the process ends and is never freed.
-    State* states;           // pool; entry 0 is unused so that index 0 means none
+    State* states; // pool; entry 0 is unused so that index 0 means none
     std::uint32_t state_count;
     std::uint32_t state_capacity;
     unsigned char* byte_chunk; // current chunk that new fragments' bytes are copied into
@@ -72,8 +72,8 @@ struct StringDictionary {
     std::size_t table_chunk_left; // tables still free in it
     std::size_t table_chunk_size; // tables in the last chunk; chunks grow to TABLE_CHUNK_MOST
     std::size_t table_bytes;      // bytes allocated for table chunks
-    std::size_t table_count;  // branch tables allocated
-    std::size_t byte_total;   // bytes allocated for fragment copies
+    std::size_t table_count;      // branch tables allocated
+    std::size_t byte_total;       // bytes allocated for fragment copies
 };
 
 // A new, empty dictionary. Ends the process with "Not enough memory\n"

@@ -11,7 +11,9 @@
 
 namespace {
 
-int runtime_open(const char* path, int flags, int mode) { return ::open(path, flags, mode); }
+int runtime_open(const char* path, int flags, int mode) {
+    return ::open(path, flags, mode);
+}
 
 long runtime_read(int fd, void* buffer, std::size_t count) {
 #ifdef _WIN32
@@ -29,9 +31,13 @@ long runtime_write(int fd, const void* buffer, std::size_t count) {
 #endif
 }
 
-int runtime_close(int fd) { return ::close(fd); }
+int runtime_close(int fd) {
+    return ::close(fd);
+}
 
-[[noreturn]] void runtime_exit(int status) { std::exit(status); }
+[[noreturn]] void runtime_exit(int status) {
+    std::exit(status);
+}
 
 } // namespace
 
@@ -67,7 +73,9 @@ void fail_naming(int status, const char* before, const char* name, const char* a
     fail(status, m.text);
 }
 
-void fail_to_open(int status, const char* name) { fail_naming(status, "Can't open ", name, " file.\n"); }
+void fail_to_open(int status, const char* name) {
+    fail_naming(status, "Can't open ", name, " file.\n");
+}
 
 void message_start(Message* m) {
     m->length = 0;

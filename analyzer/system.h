@@ -13,7 +13,7 @@
 
 struct SystemCalls {
     int (*open)(const char* path, int flags, int mode);
-    long (*read)(int fd, void* buffer, std::size_t count);  // bytes read, 0 at end, -1 on error
+    long (*read)(int fd, void* buffer, std::size_t count); // bytes read, 0 at end, -1 on error
     long (*write)(int fd, const void* buffer, std::size_t count); // bytes written or -1
     int (*close)(int fd);
     void (*exit)(int status); // must not return; [[noreturn]] cannot be said of a pointer

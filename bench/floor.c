@@ -38,19 +38,15 @@ static unsigned char byte_class[256];
 static unsigned char upper[256];
 static unsigned char word_byte[256]; /* letter, digit or underscore */
 
-static void init_tables(void)
-{
+static void init_tables(void) {
     for (int c = 0; c < 256; c++) {
         upper[c] = (unsigned char)(c >= 'a' && c <= 'z' ? c - 32 : c);
         byte_class[c] = C_OTHER;
     }
-    for (int c = 0x09; c <= 0x0D; c++)
-        byte_class[c] = C_SPACE;
+    for (int c = 0x09; c <= 0x0D; c++) byte_class[c] = C_SPACE;
     byte_class[' '] = C_SPACE;
-    for (int c = '0'; c <= '9'; c++)
-        byte_class[c] = C_DIGIT;
-    for (int c = 'A'; c <= 'Z'; c++)
-        byte_class[c] = byte_class[c + 32] = C_WORD;
+    for (int c = '0'; c <= '9'; c++) byte_class[c] = C_DIGIT;
+    for (int c = 'A'; c <= 'Z'; c++) byte_class[c] = byte_class[c + 32] = C_WORD;
     byte_class['_'] = C_WORD;
     byte_class['\''] = C_QUOTE;
     byte_class['\\'] = C_BACKSLASH;
@@ -58,80 +54,71 @@ static void init_tables(void)
         word_byte[c] = byte_class[c] == C_WORD || byte_class[c] == C_DIGIT;
 }
 
-static void die(const char *message, int status)
-{
+static void die(const char* message, int status) {
     fputs(message, stderr);
     exit(status);
 }
 
-static void *xrealloc(void *p, size_t n)
-{
+static void* xrealloc(void* p, size_t n) {
     p = realloc(p, n);
-    if (!p)
-        die("Not enough memory\n", 1);
+    if (!p) die("Not enough memory\n", 1);
     return p;
 }
 
 /* ------------------------------------------------------------ date test */
 
-static int is_space(unsigned char c) { return byte_class[c] == C_SPACE; }
-static int is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+static int is_space(unsigned char c) {
+    return byte_class[c] == C_SPACE;
+}
+static int is_digit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 /* Optional blanks, then an optional sign directly followed by digits.
  * Returns the position after the digits or NULL; *value saturates. */
-static const unsigned char *signed_digits(const unsigned char *p, const unsigned char *end,
-                                          long *value)
-{
+static const unsigned char* signed_digits(const unsigned char* p, const unsigned char* end,
+                                          long* value) {
     int negative = 0;
-    while (p < end && is_space(*p))
-        p++;
+    while (p < end && is_space(*p)) p++;
     if (p < end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         p++;
     }
-    if (p >= end || !is_digit(*p))
-        return NULL;
+    if (p >= end || !is_digit(*p)) return NULL;
     long v = 0;
     while (p < end && is_digit(*p)) {
-        if (v < 100000)
-            v = v * 10 + (*p - '0');
+        if (v < 100000) v = v * 10 + (*p - '0');
         p++;
     }
     *value = negative ? -v : v;
     return p;
 }
 
-static int is_date_body(const unsigned char *p, const unsigned char *end)
-{
+static int is_date_body(const unsigned char* p, const unsigned char* end) {
     static const char months[] = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
     long day, year;
     p = signed_digits(p, end, &day);
-    if (!p || day < 0 || day > 31 || p >= end || *p != '-')
-        return 0;
+    if (!p || day < 0 || day > 31 || p >= end || *p != '-') return 0;
     p++;
-    if (end - p < 4 || p[3] != '-')
-        return 0;
+    if (end - p < 4 || p[3] != '-') return 0;
     int month = 0;
     for (int m = 0; m < 12 && !month; m++)
         month = upper[p[0]] == months[3 * m] && upper[p[1]] == months[3 * m + 1] &&
                 upper[p[2]] == months[3 * m + 2];
-    if (!month)
-        return 0;
+    if (!month) return 0;
     return signed_digits(p + 4, end, &year) != NULL;
 }
 
 /* ------------------------------------------------- normalised text build */
 
-static unsigned char *text;   /* the reused normalised-text buffer */
+static unsigned char* text; /* the reused normalised-text buffer */
 static size_t text_capacity;
 static long long total_tokens;
 static int max_tokens;
 
-static void reserve(size_t need)
-{
+static void reserve(size_t need) {
     if (need > text_capacity) {
-        while (text_capacity < need)
-            text_capacity = text_capacity ? 2 * text_capacity : 4096;
+        while (text_capacity < need) text_capacity = text_capacity ? 2 * text_capacity : 4096;
         text = xrealloc(text, text_capacity);
     }
 }
@@ -139,34 +126,25 @@ static void reserve(size_t need)
 /* Normalises [p, end) into `text`; returns its length. The worst case is
  * 3 output bytes per input byte (a one-digit number becomes blank + ":N"),
  * so one reservation per statement covers every token. */
-static size_t normalise(const unsigned char *p, const unsigned char *end)
-{
-    const unsigned char *nul = memchr(p, 0, (size_t)(end - p));
-    if (nul)
-        end = nul;
+static size_t normalise(const unsigned char* p, const unsigned char* end) {
+    const unsigned char* nul = memchr(p, 0, (size_t)(end - p));
+    if (nul) end = nul;
     reserve(3 * (size_t)(end - p) + 8);
-    unsigned char *out = text;
+    unsigned char* out = text;
     int tokens = 0;
     for (;;) {
-        while (p < end && byte_class[*p] == C_SPACE)
-            p++;
-        if (p >= end)
-            break;
-        if (++tokens >= MAX_TOKENS)
-            die("yacc stack overflow", 255);
-        if (out != text)
-            *out++ = ' ';
-        const unsigned char *q = p + 1;
+        while (p < end && byte_class[*p] == C_SPACE) p++;
+        if (p >= end) break;
+        if (++tokens >= MAX_TOKENS) die("yacc stack overflow", 255);
+        if (out != text) *out++ = ' ';
+        const unsigned char* q = p + 1;
         switch (byte_class[*p]) {
         case C_BACKSLASH:
             if (q < end && *q == '*') { /* \* comment *\ : token ends at the '*' */
                 q++;
-                while (q < end && !(*q == '*' && q + 1 < end && q[1] == '\\'))
-                    q++;
-                if (q < end)
-                    q++; /* keep the closing asterisk; the backslash is next */
-                while (p < q)
-                    *out++ = upper[*p++];
+                while (q < end && !(*q == '*' && q + 1 < end && q[1] == '\\')) q++;
+                if (q < end) q++; /* keep the closing asterisk; the backslash is next */
+                while (p < q) *out++ = upper[*p++];
                 continue;
             }
             *out++ = '\\';
@@ -182,17 +160,14 @@ static size_t normalise(const unsigned char *p, const unsigned char *end)
             continue;
         }
         case C_DIGIT: /* digits [. digits] [e|E [+|-] digits] */
-            while (q < end && is_digit(*q))
-                q++;
+            while (q < end && is_digit(*q)) q++;
             if (q < end && *q == '.')
                 for (q++; q < end && is_digit(*q); q++) {
                 }
             if (q < end && (*q == 'e' || *q == 'E')) {
                 q++;
-                if (q < end && (*q == '+' || *q == '-'))
-                    q++;
-                while (q < end && is_digit(*q))
-                    q++;
+                if (q < end && (*q == '+' || *q == '-')) q++;
+                while (q < end && is_digit(*q)) q++;
             }
             out[0] = ':';
             out[1] = 'N';
@@ -201,8 +176,7 @@ static size_t normalise(const unsigned char *p, const unsigned char *end)
             continue;
         case C_WORD:
             *out++ = upper[*p];
-            while (q < end && word_byte[*q])
-                *out++ = upper[*q++];
+            while (q < end && word_byte[*q]) *out++ = upper[*q++];
             p = q;
             continue;
         default: /* any other byte is a token of its own */
@@ -211,31 +185,28 @@ static size_t normalise(const unsigned char *p, const unsigned char *end)
             continue;
         }
     }
-    if (tokens == 0)
-        die("syntax error", 255);
+    if (tokens == 0) die("syntax error", 255);
     total_tokens += tokens;
-    if (tokens > max_tokens)
-        max_tokens = tokens;
+    if (tokens > max_tokens) max_tokens = tokens;
     return (size_t)(out - text);
 }
 
 /* ------------------------------------------------- distinct-text table */
 
 typedef struct {
-    uint64_t hash;        /* 0: empty slot */
-    const unsigned char *bytes; /* in the arena */
+    uint64_t hash;              /* 0: empty slot */
+    const unsigned char* bytes; /* in the arena */
     uint32_t length;
-    int32_t group;        /* 0, 1, 2, ... in order of first appearance */
+    int32_t group; /* 0, 1, 2, ... in order of first appearance */
 } Slot;
 
-static Slot *slots;
+static Slot* slots;
 static size_t slot_mask;
 static int32_t distinct;
 static unsigned char *arena, *arena_end;
 static long long arena_bytes;
 
-static uint64_t hash_bytes(const unsigned char *p, size_t n)
-{
+static uint64_t hash_bytes(const unsigned char* p, size_t n) {
     uint64_t h = 0x243F6A8885A308D3ull ^ n;
     uint64_t w;
     while (n >= 8) {
@@ -252,8 +223,7 @@ static uint64_t hash_bytes(const unsigned char *p, size_t n)
     return h | 1;
 }
 
-static const unsigned char *store(const unsigned char *p, size_t n)
-{
+static const unsigned char* store(const unsigned char* p, size_t n) {
     if ((size_t)(arena_end - arena) < n) {
         size_t size = n > BLOCK ? n : BLOCK;
         arena = xrealloc(NULL, size);
@@ -265,35 +235,29 @@ static const unsigned char *store(const unsigned char *p, size_t n)
     return arena - n;
 }
 
-static void grow_table(void)
-{
+static void grow_table(void) {
     size_t old_size = slots ? slot_mask + 1 : 0;
     size_t size = old_size ? 2 * old_size : 1024;
-    Slot *old = slots;
+    Slot* old = slots;
     slots = calloc(size, sizeof(Slot));
-    if (!slots)
-        die("Not enough memory\n", 1);
+    if (!slots) die("Not enough memory\n", 1);
     slot_mask = size - 1;
     for (size_t i = 0; i < old_size; i++) {
-        if (!old[i].hash)
-            continue;
+        if (!old[i].hash) continue;
         size_t j = old[i].hash & slot_mask;
-        while (slots[j].hash)
-            j = (j + 1) & slot_mask;
+        while (slots[j].hash) j = (j + 1) & slot_mask;
         slots[j] = old[i];
     }
     free(old);
 }
 
 /* Returns the group of the text; *is_new tells whether it was added. */
-static int32_t intern(const unsigned char *p, size_t n, int *is_new)
-{
+static int32_t intern(const unsigned char* p, size_t n, int* is_new) {
     uint64_t h = hash_bytes(p, n);
     size_t j = h & slot_mask;
     for (;; j = (j + 1) & slot_mask) {
-        Slot *s = &slots[j];
-        if (!s->hash)
-            break;
+        Slot* s = &slots[j];
+        if (!s->hash) break;
         if (s->hash == h && s->length == n && memcmp(s->bytes, p, n) == 0) {
             *is_new = 0;
             return s->group;
@@ -304,8 +268,7 @@ static int32_t intern(const unsigned char *p, size_t n, int *is_new)
     slots[j].length = (uint32_t)n;
     slots[j].group = distinct++;
     *is_new = 1;
-    if ((size_t)distinct * 2 > slot_mask + 1)
-        grow_table();
+    if ((size_t)distinct * 2 > slot_mask + 1) grow_table();
     return distinct - 1;
 }
 
@@ -316,13 +279,12 @@ typedef struct {
     int32_t group;
 } Record;
 
-static Record *records;
+static Record* records;
 static size_t record_count, record_capacity;
 static int32_t *group_first, *group_size;
 static size_t group_capacity;
 
-static void note_record(int32_t id, int32_t group, int is_new)
-{
+static void note_record(int32_t id, int32_t group, int is_new) {
     if (record_count == record_capacity) {
         record_capacity = record_capacity ? 2 * record_capacity : 65536;
         records = xrealloc(records, record_capacity * sizeof(Record));
@@ -342,44 +304,36 @@ static void note_record(int32_t id, int32_t group, int is_new)
     group_size[group]++;
 }
 
-static char *put_int(char *out, int32_t v)
-{
+static char* put_int(char* out, int32_t v) {
     char digits[12];
     int n = 0;
     uint32_t u = v < 0 ? 0u - (uint32_t)v : (uint32_t)v;
-    if (v < 0)
-        *out++ = '-';
+    if (v < 0) *out++ = '-';
     do {
         digits[n++] = (char)('0' + u % 10);
         u /= 10;
     } while (u);
-    while (n)
-        *out++ = digits[--n];
+    while (n) *out++ = digits[--n];
     return out;
 }
 
-static void write_all(int fd, const char *p, size_t n)
-{
+static void write_all(int fd, const char* p, size_t n) {
     while (n) {
         ssize_t w = write(fd, p, n);
-        if (w <= 0)
-            die("floor: write failed\n", 2);
+        if (w <= 0) die("floor: write failed\n", 2);
         p += w;
         n -= (size_t)w;
     }
 }
 
-static void write_report(const char *path, int full)
-{
+static void write_report(const char* path, int full) {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        die("floor: cannot open the report\n", 2);
+    if (fd < 0) die("floor: cannot open the report\n", 2);
     static char buffer[1 << 16];
-    char *out = buffer;
+    char* out = buffer;
     for (size_t i = 0; i < record_count; i++) {
         int32_t g = records[i].group;
-        if (group_size[g] < 2 && !full)
-            continue;
+        if (group_size[g] < 2 && !full) continue;
         if (out > buffer + sizeof buffer - 64) {
             write_all(fd, buffer, (size_t)(out - buffer));
             out = buffer;
@@ -395,20 +349,17 @@ static void write_report(const char *path, int full)
         *out++ = '\n';
     }
     write_all(fd, buffer, (size_t)(out - buffer));
-    if (close(fd) != 0)
-        die("floor: close failed\n", 2);
+    if (close(fd) != 0) die("floor: close failed\n", 2);
 }
 
 /* ----------------------------------------------------------------- main */
 
-static int32_t le32(const unsigned char *p)
-{
+static int32_t le32(const unsigned char* p) {
     return (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 |
                      (uint32_t)p[3] << 24);
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     const char *report = NULL, *input = NULL;
     int full = 0, dump = 0;
     for (int i = 1; i < argc; i++) {
@@ -421,16 +372,14 @@ int main(int argc, char **argv)
         else
             input = argv[i];
     }
-    if (!input)
-        die("usage: floor [-r REPORT] [-full] [-d] INPUT.rec\n", 1);
+    if (!input) die("usage: floor [-r REPORT] [-full] [-d] INPUT.rec\n", 1);
     init_tables();
     grow_table();
     int fd = open(input, O_RDONLY);
-    if (fd < 0)
-        die("floor: cannot open the input\n", 255);
+    if (fd < 0) die("floor: cannot open the input\n", 255);
 
     size_t capacity = BLOCK, have = 0, at = 0;
-    unsigned char *buffer = xrealloc(NULL, capacity);
+    unsigned char* buffer = xrealloc(NULL, capacity);
     long long offset = 0, count = 0;
     int eof = 0;
     for (;;) {
@@ -446,8 +395,7 @@ int main(int argc, char **argv)
         }
         if (have - at < need) {
             if (eof) {
-                if (have == at)
-                    break;
+                if (have == at) break;
                 fprintf(stderr, "floor: truncated record at offset %lld\n", offset);
                 return 3;
             }
@@ -455,20 +403,18 @@ int main(int argc, char **argv)
             have -= at;
             at = 0;
             if (need > capacity) {
-                while (capacity < need)
-                    capacity *= 2;
+                while (capacity < need) capacity *= 2;
                 buffer = xrealloc(buffer, capacity);
             }
             ssize_t got = read(fd, buffer + have, capacity - have);
-            if (got < 0)
-                die("floor: read failed\n", 3);
+            if (got < 0) die("floor: read failed\n", 3);
             eof = got == 0;
             have += (size_t)got;
             continue;
         }
         int32_t id = le32(buffer + at);
         size_t length = need - 8;
-        const unsigned char *stmt = buffer + at + 8;
+        const unsigned char* stmt = buffer + at + 8;
         size_t n = normalise(stmt, stmt + length);
         if (dump) {
             fwrite(text, 1, n, stdout);
@@ -476,15 +422,13 @@ int main(int argc, char **argv)
         }
         int is_new;
         int32_t group = intern(text, n, &is_new);
-        if (report)
-            note_record(id, group, is_new);
+        if (report) note_record(id, group, is_new);
         at += need;
         offset += (long long)need;
         count++;
     }
     close(fd);
-    if (report)
-        write_report(report, full);
+    if (report) write_report(report, full);
     fprintf(stderr, "records %lld distinct %d bytes %lld tokens %lld max_tokens %d\n", count,
             distinct, arena_bytes, total_tokens, max_tokens);
     return 0;

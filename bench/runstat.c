@@ -14,8 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     if (argc < 3) {
         fputs("usage: runstat STATSFILE COMMAND [ARG...]\n", stderr);
         return 126;
@@ -40,7 +39,7 @@ int main(int argc, char **argv)
     }
     clock_gettime(CLOCK_MONOTONIC, &t1);
     int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    FILE *f = fopen(argv[1], "w");
+    FILE* f = fopen(argv[1], "w");
     if (!f) {
         perror(argv[1]);
         return 126;

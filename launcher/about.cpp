@@ -12,16 +12,15 @@ static_assert(sizeof(LinkState) == 16, "four 32-bit fields on i686");
 
 namespace {
 
-LinkState *StateOf(HWND window) {
-    return reinterpret_cast<LinkState *>(GetWindowLongPtrA(window, 0));
+LinkState* StateOf(HWND window) {
+    return reinterpret_cast<LinkState*>(GetWindowLongPtrA(window, 0));
 }
 
 // WM_NCCREATE: FALSE when the state cannot be allocated, which stops the
 // creation of the link and so of its dialog.
 BOOL CreateLinkState(HWND window) {
-    LinkState *state = new (std::nothrow) LinkState;
-    if (state == nullptr)
-        return FALSE;
+    LinkState* state = new (std::nothrow) LinkState;
+    if (state == nullptr) return FALSE;
     state->window = window;
     state->textColour = LINK_TEXT_COLOUR;
     state->backgroundColour = GetSysColor(COLOR_BTNFACE);
@@ -38,7 +37,7 @@ BOOL CreateLinkState(HWND window) {
     return TRUE;
 }
 
-void PaintLink(HWND window, const LinkState &state) {
+void PaintLink(HWND window, const LinkState& state) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     HGDIOBJ previousFont = SelectObject(dc, state.font);
@@ -64,7 +63,7 @@ void PaintLink(HWND window, const LinkState &state) {
 }
 
 // A click anywhere in the client area: there is no hit test on the text.
-void ClickLink(HWND window, LinkState &state) {
+void ClickLink(HWND window, LinkState& state) {
     // No separate "visited" colour: the creation colours are set again.
     state.textColour = LINK_TEXT_COLOUR;
     state.backgroundColour = GetSysColor(COLOR_BTNFACE);
@@ -77,9 +76,8 @@ void ClickLink(HWND window, LinkState &state) {
     EndDialog(GetParent(window), 0);
 }
 
-void DestroyLinkState(HWND window, LinkState *state) {
-    if (state == nullptr)
-        return;
+void DestroyLinkState(HWND window, LinkState* state) {
+    if (state == nullptr) return;
     DeleteObject(state->font); // does nothing for the stock font
     delete state;
     SetWindowLongPtrA(window, 0, 0);
@@ -98,7 +96,7 @@ ATOM RegisterHyperlinkClass() {
     linkClass.style = 0;
     linkClass.lpfnWndProc = LinkWindowProc;
     linkClass.cbClsExtra = 0;
-    linkClass.cbWndExtra = sizeof(LinkState *); // window long 0: the LinkState
+    linkClass.cbWndExtra = sizeof(LinkState*); // window long 0: the LinkState
     linkClass.hInstance = instance;
     linkClass.hCursor = LoadCursorA(instance, MAKEINTRESOURCEA(IDCUR_LINK_HAND));
     linkClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
@@ -128,15 +126,14 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 
 LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    LinkState *state = StateOf(window);
+    LinkState* state = StateOf(window);
     switch (message) {
     case WM_NCCREATE:
         // Not passed on: the template's text is not taken over (see
         // AboutDialogProc, WM_INITDIALOG).
         return CreateLinkState(window);
     case WM_PAINT:
-        if (state == nullptr)
-            break; // no state, nothing of ours to paint: validated by default
+        if (state == nullptr) break; // no state, nothing of ours to paint: validated by default
         PaintLink(window, *state);
         return 0;
     case WM_ERASEBKGND:
@@ -144,8 +141,7 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SETFONT:
         return 0; // the link keeps its own underlined font
     case WM_LBUTTONDOWN:
-        if (state != nullptr)
-            ClickLink(window, *state);
+        if (state != nullptr) ClickLink(window, *state);
         return 0;
     case WM_NCDESTROY:
         DestroyLinkState(window, state);

@@ -41,10 +41,9 @@ const char QUILLON_PROGRAM[] = "quillon.exe";
 constexpr UINT REACTIVATE_FRAME_MS = 300;
 constexpr int32_t REACTIVATE_SECONDS = 5;
 
-const ToolCommand *FindToolCommand(UINT commandId) {
-    for (const ToolCommand &row : TOOL_COMMANDS) {
-        if (row.commandId == commandId)
-            return &row;
+const ToolCommand* FindToolCommand(UINT commandId) {
+    for (const ToolCommand& row : TOOL_COMMANDS) {
+        if (row.commandId == commandId) return &row;
     }
     return nullptr;
 }
@@ -54,7 +53,7 @@ LRESULT HandleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 
     // The launch result is not examined: a missing or refused quillon.exe
     // shows nothing, and the launched process is neither awaited nor tracked.
-    if (const ToolCommand *tool = FindToolCommand(command)) {
+    if (const ToolCommand* tool = FindToolCommand(command)) {
         platformCalls.ShellExecuteA(nullptr, "open", QUILLON_PROGRAM, tool->toolSwitch, nullptr,
                                     SW_SHOW);
         return 0;

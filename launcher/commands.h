@@ -11,7 +11,7 @@
 // quillon.exe receives as its whole parameter string.
 struct ToolCommand {
     WORD commandId;         // menu command id (resource.h, IDM_*)
-    const char *toolSwitch; // for example "/WATCH"; static text
+    const char* toolSwitch; // for example "/WATCH"; static text
 };
 
 // The tool rows, keyed by command id (in menu order, but looked up by id: the
@@ -24,7 +24,7 @@ extern const ToolCommand TOOL_COMMANDS[TOOL_COMMAND_COUNT];
 extern const char QUILLON_PROGRAM[];
 
 // The row of a tool command id, or null when the id starts no tool.
-const ToolCommand *FindToolCommand(UINT commandId);
+const ToolCommand* FindToolCommand(UINT commandId);
 
 // Carries out the command in the low word of wParam (the high word and lParam
 // are not looked at) and returns 0; an id that is not a command goes to

@@ -48,10 +48,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PostQuitMessage(0);
         return 0;
     case WM_DRAWITEM:
-        trayIcon.OnDrawItem(wParam, reinterpret_cast<const DRAWITEMSTRUCT *>(lParam));
+        trayIcon.OnDrawItem(wParam, reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return 0;
     case WM_MEASUREITEM:
-        trayIcon.OnMeasureItem(wParam, reinterpret_cast<MEASUREITEMSTRUCT *>(lParam));
+        trayIcon.OnMeasureItem(wParam, reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
         return 0;
     case WM_COMMAND:
         return HandleCommand(window, wParam, lParam);

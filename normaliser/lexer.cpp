@@ -53,8 +53,12 @@ inline std::uint8_t class_of(const char* p) {
     return byte_class[static_cast<unsigned char>(*p)];
 }
 
-inline bool is_space(const char* p) { return class_of(p) == CC_SPACE; }
-inline bool is_digit(const char* p) { return class_of(p) == CC_DIGIT; }
+inline bool is_space(const char* p) {
+    return class_of(p) == CC_SPACE;
+}
+inline bool is_digit(const char* p) {
+    return class_of(p) == CC_DIGIT;
+}
 
 // Bytes that continue an identifier (letters, digits, underscore), as one
 // table so that the identifier loop makes one test per byte.
@@ -184,7 +188,9 @@ inline unsigned fold(char c) {
 
 // Three bytes as one number, for comparing a candidate month with the list
 // in a few integer comparisons.
-constexpr unsigned key3(unsigned a, unsigned b, unsigned c) { return a << 16 | b << 8 | c; }
+constexpr unsigned key3(unsigned a, unsigned b, unsigned c) {
+    return a << 16 | b << 8 | c;
+}
 
 bool is_month_range(const char* text, std::size_t length) {
     if (length != 3) return false; // every abbreviation has three letters
@@ -235,6 +241,10 @@ bool is_date_body(const char* body, const char* end) {
     return read_signed(p, end, &year) != nullptr; // 4. year; 5. anything after it
 }
 
-bool is_date_literal(const char* body) { return is_date_body(body, body + std::strlen(body)); }
+bool is_date_literal(const char* body) {
+    return is_date_body(body, body + std::strlen(body));
+}
 
-bool is_month_abbreviation(const char* text) { return is_month_range(text, std::strlen(text)); }
+bool is_month_abbreviation(const char* text) {
+    return is_month_range(text, std::strlen(text));
+}

@@ -71,7 +71,8 @@ struct TextWriter {
 
 inline TextWriter start_writer() {
     reserve_text(WORD_SLACK + 2);
-    return TextWriter{text_buffer.data + text_buffer.length, text_buffer.data + text_buffer.capacity};
+    return TextWriter{text_buffer.data + text_buffer.length,
+                      text_buffer.data + text_buffer.capacity};
 }
 
 void grow_writer(TextWriter& w, std::size_t room) {
@@ -156,9 +157,15 @@ constexpr int STATES = 5;
 constexpr int ERR = 0;
 constexpr int ACCEPT = 1000;
 constexpr int SHIFT_REDUCE = 100;
-constexpr int S(int state) { return state; }
-constexpr int SR(int rule) { return SHIFT_REDUCE + rule; }
-constexpr int R(int rule) { return -rule; }
+constexpr int S(int state) {
+    return state;
+}
+constexpr int SR(int rule) {
+    return SHIFT_REDUCE + rule;
+}
+constexpr int R(int rule) {
+    return -rule;
+}
 
 // clang-format off
 const int action[STATES][TERMINALS] = {
@@ -213,8 +220,8 @@ inline void push(int& depth, int state, const char* value) {
 // Text each rule appends: rule 4 the token's own text, rules 5 to 7 their
 // placeholder, the others nothing.
 const char* const rule_placeholder[8] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr,
-    PLACEHOLDER_STRING, PLACEHOLDER_NUMBER, PLACEHOLDER_DATE,
+    nullptr,          nullptr, nullptr, nullptr, nullptr, PLACEHOLDER_STRING, PLACEHOLDER_NUMBER,
+    PLACEHOLDER_DATE,
 };
 constexpr int RULE_TOKEN = 4;
 

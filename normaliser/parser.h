@@ -19,8 +19,8 @@
 // 5000th token ends the run with "yacc stack overflow".
 constexpr int PARSER_STACK_DEPTH = 5000;
 
-extern const char SYNTAX_ERROR[];         // "syntax error"
-extern const char YACC_STACK_OVERFLOW[];  // "yacc stack overflow"
+extern const char SYNTAX_ERROR[];        // "syntax error"
+extern const char YACC_STACK_OVERFLOW[]; // "yacc stack overflow"
 
 // The normalised text of the statement just parsed, NUL-terminated, or null.
 // It must be null when parse_statement is called. After a parse it holds the

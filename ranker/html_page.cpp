@@ -270,8 +270,7 @@ void write_html(OutBuffer* out, const Ranking& ranking, const char* input_path) 
              "<th><button type=\"button\">Normalised text</button></th>"
              "<th><button type=\"button\">First statement</button></th>"
              "</tr></thead>\n<tbody>\n");
-    for (std::int32_t i = 0; i < ranking.count; ++i)
-        write_row(out, ranking, i);
+    for (std::int32_t i = 0; i < ranking.count; ++i) write_row(out, ranking, i);
     out_text(out, "</tbody>\n</table>\n");
     out_text(out, PAGE_SCRIPT);
     out_text(out, "</body>\n</html>\n");

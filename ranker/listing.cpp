@@ -15,12 +15,18 @@ std::int64_t cell_value(const Ranking& ranking, std::int32_t place, int column) 
     std::int32_t number = ranking.numbers[place];
     const StatementGroup& group = group_table.base[number];
     switch (column) {
-    case RANK: return place + 1;
-    case GROUP: return number - 1; // litsieve's numbering
-    case SIZE: return group.size;
-    case SHARE: return share_basis_points(group.size, rank_totals.records);
-    case BYTES: return group_extra[number].bytes;
-    default: return group.first_member;
+    case RANK:
+        return place + 1;
+    case GROUP:
+        return number - 1; // litsieve's numbering
+    case SIZE:
+        return group.size;
+    case SHARE:
+        return share_basis_points(group.size, rank_totals.records);
+    case BYTES:
+        return group_extra[number].bytes;
+    default:
+        return group.first_member;
     }
 }
 
@@ -73,8 +79,7 @@ void write_table(OutBuffer* out, const Ranking& ranking, const char* input_path,
         }
     }
     std::size_t indent = 0; // where the texts start
-    for (const Column& c : table)
-        indent += c.width + 2;
+    for (const Column& c : table) indent += c.width + 2;
     std::size_t text_columns = 0;
     if (columns > 0) {
         text_columns = columns > indent + TEXT_COLUMNS_MIN ? columns - indent : TEXT_COLUMNS_MIN;

@@ -46,8 +46,7 @@ char* arena_copy(const char* text, std::size_t length) {
 void reserve_extras(std::int32_t number) {
     if (number < extra_capacity) return;
     std::int64_t capacity = extra_capacity < 64 ? 64 : extra_capacity;
-    while (capacity <= number)
-        capacity += capacity / 2;
+    while (capacity <= number) capacity += capacity / 2;
     if (capacity > INT32_MAX) capacity = INT32_MAX;
     group_extra = static_cast<GroupExtra*>(checked_realloc(
         group_extra, static_cast<std::size_t>(capacity) * sizeof(GroupExtra), NOT_ENOUGH_MEMORY));
@@ -94,8 +93,7 @@ Ranking rank_groups(RankKey key, std::int32_t count) {
     if (groups == 0) return ranking;
     auto* all = static_cast<std::int32_t*>(checked_realloc(
         nullptr, static_cast<std::size_t>(groups) * sizeof(std::int32_t), NOT_ENOUGH_MEMORY));
-    for (std::int32_t i = 0; i < groups; ++i)
-        all[i] = i + 2;
+    for (std::int32_t i = 0; i < groups; ++i) all[i] = i + 2;
     auto better = [key](std::int32_t a, std::int32_t b) {
         if (key == RANK_BY_BYTES && group_extra[a].bytes != group_extra[b].bytes) {
             return group_extra[a].bytes > group_extra[b].bytes;
@@ -106,15 +104,13 @@ Ranking rank_groups(RankKey key, std::int32_t count) {
         return a < b;
     };
     std::partial_sort(all, all + count, all + groups, better);
-    for (std::int32_t i = 0; i < count; ++i)
-        group_extra[all[i]].shown = i;
+    for (std::int32_t i = 0; i < count; ++i) group_extra[all[i]].shown = i;
     ranking.numbers = all;
     return ranking;
 }
 
 void release_ranking(Ranking* ranking) {
-    for (std::int32_t i = 0; i < ranking->count; ++i)
-        group_extra[ranking->numbers[i]].shown = -1;
+    for (std::int32_t i = 0; i < ranking->count; ++i) group_extra[ranking->numbers[i]].shown = -1;
     std::free(ranking->numbers);
     ranking->numbers = nullptr;
     ranking->count = 0;
@@ -154,8 +150,7 @@ void push_step(Walk* w, StateIndex state, std::size_t path_length, int byte) {
 void reserve_path(Walk* w, std::size_t length) {
     if (length <= w->path_capacity) return;
     std::size_t capacity = w->path_capacity < 256 ? 256 : w->path_capacity;
-    while (capacity < length)
-        capacity *= 2;
+    while (capacity < length) capacity *= 2;
     w->path = static_cast<unsigned char*>(checked_realloc(w->path, capacity, NOT_ENOUGH_MEMORY));
     w->path_capacity = capacity;
 }

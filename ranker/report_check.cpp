@@ -85,11 +85,21 @@ void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
         auto b = static_cast<unsigned char>(text[i]);
         char piece[5] = {0, 0, 0, 0, 0};
         switch (b) {
-        case '\t': std::memcpy(piece, "\\t", 2); break;
-        case '\r': std::memcpy(piece, "\\r", 2); break;
-        case '\n': std::memcpy(piece, "\\n", 2); break;
-        case '"': std::memcpy(piece, "\\\"", 2); break;
-        case '\\': std::memcpy(piece, "\\\\", 2); break;
+        case '\t':
+            std::memcpy(piece, "\\t", 2);
+            break;
+        case '\r':
+            std::memcpy(piece, "\\r", 2);
+            break;
+        case '\n':
+            std::memcpy(piece, "\\n", 2);
+            break;
+        case '"':
+            std::memcpy(piece, "\\\"", 2);
+            break;
+        case '\\':
+            std::memcpy(piece, "\\\\", 2);
+            break;
         default:
             if (b < 0x20 || b >= 0x7F) {
                 piece[0] = '\\';

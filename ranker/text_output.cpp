@@ -26,8 +26,7 @@ void drain(OutBuffer* out) {
 void out_bytes(OutBuffer* out, const char* bytes, std::size_t length) {
     if (out->capacity - out->used < length) {
         if (out->fd == OUT_MEMORY) {
-            while (out->capacity - out->used < length)
-                out->capacity *= 2;
+            while (out->capacity - out->used < length) out->capacity *= 2;
             out->data =
                 static_cast<char*>(checked_realloc(out->data, out->capacity, NOT_ENOUGH_MEMORY));
         } else {
@@ -171,8 +170,7 @@ struct Piece {
 Piece next_piece(const unsigned char* p, const unsigned char* end) {
     if (is_white(*p)) {
         std::size_t n = 1;
-        while (p + n < end && is_white(p[n]))
-            ++n;
+        while (p + n < end && is_white(p[n])) ++n;
         return {PIECE_WHITE, n, 1};
     }
     std::size_t n = is_control(*p) ? 0 : utf8_sequence(p, static_cast<std::size_t>(end - p));
@@ -209,9 +207,15 @@ std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t leng
         Piece piece = next_piece(p, end);
         if (used + piece.columns > room) break;
         switch (piece.kind) {
-        case PIECE_WHITE: out_bytes(out, " ", 1); break;
-        case PIECE_ESCAPED: out_byte_escape(out, *p); break;
-        case PIECE_CHARACTER: out_bytes(out, reinterpret_cast<const char*>(p), piece.bytes); break;
+        case PIECE_WHITE:
+            out_bytes(out, " ", 1);
+            break;
+        case PIECE_ESCAPED:
+            out_byte_escape(out, *p);
+            break;
+        case PIECE_CHARACTER:
+            out_bytes(out, reinterpret_cast<const char*>(p), piece.bytes);
+            break;
         }
         used += piece.columns;
         p += piece.bytes;
@@ -234,11 +238,21 @@ void out_tsv_text(OutBuffer* out, const char* text, std::size_t length) {
         out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
         plain = p + 1;
         switch (b) {
-        case '\\': out_bytes(out, "\\\\", 2); break;
-        case '\t': out_bytes(out, "\\t", 2); break;
-        case '\n': out_bytes(out, "\\n", 2); break;
-        case '\r': out_bytes(out, "\\r", 2); break;
-        default: out_byte_escape(out, b); break;
+        case '\\':
+            out_bytes(out, "\\\\", 2);
+            break;
+        case '\t':
+            out_bytes(out, "\\t", 2);
+            break;
+        case '\n':
+            out_bytes(out, "\\n", 2);
+            break;
+        case '\r':
+            out_bytes(out, "\\r", 2);
+            break;
+        default:
+            out_byte_escape(out, b);
+            break;
         }
     }
     out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
@@ -252,12 +266,23 @@ void out_html_text(OutBuffer* out, const char* text, std::size_t length, bool ma
         unsigned char b = *p;
         const char* reference = nullptr;
         switch (b) {
-        case '&': reference = "&amp;"; break;
-        case '<': reference = "&lt;"; break;
-        case '>': reference = "&gt;"; break;
-        case '"': reference = "&quot;"; break;
-        case '\'': reference = "&#39;"; break;
-        default: break;
+        case '&':
+            reference = "&amp;";
+            break;
+        case '<':
+            reference = "&lt;";
+            break;
+        case '>':
+            reference = "&gt;";
+            break;
+        case '"':
+            reference = "&quot;";
+            break;
+        case '\'':
+            reference = "&#39;";
+            break;
+        default:
+            break;
         }
         std::size_t n = 1;
         bool escape = false;

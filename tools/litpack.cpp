@@ -40,8 +40,12 @@ struct Output {
     std::exit(status);
 }
 
-inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-inline bool is_space(char c) { return is_blank(c) || c == '\n'; }
+inline bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+inline bool is_space(char c) {
+    return is_blank(c) || c == '\n';
+}
 
 void put_int32(unsigned char* p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v);

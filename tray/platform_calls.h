@@ -21,25 +21,25 @@
 
 struct PlatformCalls {
     // Notification-area icons: NIM_ADD, NIM_MODIFY, NIM_DELETE.
-    BOOL(WINAPI *Shell_NotifyIconA)(DWORD message, PNOTIFYICONDATAA data);
+    BOOL(WINAPI* Shell_NotifyIconA)(DWORD message, PNOTIFYICONDATAA data);
     // Low byte: major system version; the tray needs 4 or more.
-    DWORD(WINAPI *GetVersion)();
+    DWORD(WINAPI* GetVersion)();
     // The popup menu: loading resource 300 and tracking it.
-    HMENU(WINAPI *LoadMenuA)(HINSTANCE instance, LPCSTR name);
-    BOOL(WINAPI *TrackPopupMenu)
-    (HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT *excluded);
+    HMENU(WINAPI* LoadMenuA)(HINSTANCE instance, LPCSTR name);
+    BOOL(WINAPI* TrackPopupMenu)
+    (HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* excluded);
     // The animation timer of the tray object's hidden window.
-    UINT_PTR(WINAPI *SetTimer)(HWND window, UINT_PTR eventId, UINT periodMs, TIMERPROC proc);
-    BOOL(WINAPI *KillTimer)(HWND window, UINT_PTR eventId);
+    UINT_PTR(WINAPI* SetTimer)(HWND window, UINT_PTR eventId, UINT periodMs, TIMERPROC proc);
+    BOOL(WINAPI* KillTimer)(HWND window, UINT_PTR eventId);
     // Starting quillon.exe (and the About box's web address).
-    HINSTANCE(WINAPI *ShellExecuteA)
+    HINSTANCE(WINAPI* ShellExecuteA)
     (HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show);
     // Calendar time in whole seconds, truncated to the signed 32 bits that the
     // animation keeps (the C runtime's time_t is 64 bits wide here).
     int32_t (*time)();
     // Finding the shell library's DllGetVersion at run time: the owner-drawn
     // menu needs shell version 4.71 or later.
-    FARPROC(WINAPI *GetProcAddress)(HMODULE module, LPCSTR name);
+    FARPROC(WINAPI* GetProcAddress)(HMODULE module, LPCSTR name);
 };
 
 // The one table, holding the real calls once static initialisation is done.

@@ -12,8 +12,7 @@
 #include <new>
 
 BOOL TrayIcon::LoadAnimationIcons(UINT firstId, UINT lastId) {
-    if (firstId > lastId)
-        return FALSE;
+    if (firstId > lastId) return FALSE;
     animationIcons.clear();
     // A frame list growing out of memory is the one failure the program
     // catches; the list is then left empty rather than half-filled.
@@ -21,10 +20,9 @@ BOOL TrayIcon::LoadAnimationIcons(UINT firstId, UINT lastId) {
         for (UINT id = firstId;; ++id) {
             // A missing resource yields a null frame, kept like any other.
             animationIcons.push_back(LoadIconA(instance, MAKEINTRESOURCEA(static_cast<WORD>(id))));
-            if (id == lastId)
-                break;
+            if (id == lastId) break;
         }
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         animationIcons.clear();
         return FALSE;
     }
@@ -44,8 +42,7 @@ BOOL TrayIcon::BeginAnimation(UINT periodMs, int32_t seconds) {
 
 LRESULT TrayIcon::HandleTimer(WPARAM timerId) {
     // A tick still queued after EndAnimation meets animationTimer 0: ignored.
-    if (timerId != animationTimer)
-        return 0;
+    if (timerId != animationTimer) return 0;
     // The elapsed time is taken as an unsigned difference, so a clock set back
     // during the animation reads as a huge elapsed time and ends it.
     const uint32_t elapsed =
@@ -58,22 +55,18 @@ LRESULT TrayIcon::HandleTimer(WPARAM timerId) {
 }
 
 BOOL TrayIcon::AdvanceAnimation() {
-    if (animationIcons.empty())
-        return FALSE;
+    if (animationIcons.empty()) return FALSE;
     // Advanced before showing, from 0: the first tick shows the second frame.
     ++frameIndex;
-    if (frameIndex >= animationIcons.size())
-        frameIndex = 0;
+    if (frameIndex >= animationIcons.size()) frameIndex = 0;
     return ChangeIcon(animationIcons[frameIndex]);
 }
 
 BOOL TrayIcon::EndAnimation() {
     BOOL result = FALSE;
-    if (animationTimer != 0)
-        result = platformCalls.KillTimer(hiddenWindow, animationTimer);
+    if (animationTimer != 0) result = platformCalls.KillTimer(hiddenWindow, animationTimer);
     animationTimer = 0;
-    if (iconBeforeAnimation != nullptr)
-        ChangeIcon(iconBeforeAnimation);
+    if (iconBeforeAnimation != nullptr) ChangeIcon(iconBeforeAnimation);
     iconBeforeAnimation = nullptr;
     // frameIndex and the frames stay; the next BeginAnimation resets the index.
     return result;

@@ -24,7 +24,7 @@
 
 #include "tray/platform_calls.h"
 
-TrayIcon *TrayIcon::currentTrayIcon = nullptr;
+TrayIcon* TrayIcon::currentTrayIcon = nullptr;
 
 namespace {
 
@@ -32,7 +32,7 @@ const char HIDDEN_CLASS_NAME[] = "TrayIconClass";
 
 // Copies `tip` into a tip field of TipCapacity bytes: at most TipCapacity - 1
 // characters, always terminated. A null tip is an empty one.
-void CopyTip(char *field, const char *tip) {
+void CopyTip(char* field, const char* tip) {
     std::size_t length = 0;
     if (tip != nullptr) {
         while (length < TrayIcon::TipCapacity - 1 && tip[length] != '\0') {
@@ -43,7 +43,7 @@ void CopyTip(char *field, const char *tip) {
     field[length] = '\0';
 }
 
-BOOL Notify(DWORD command, NOTIFYICONDATAA &data) {
+BOOL Notify(DWORD command, NOTIFYICONDATAA& data) {
     return platformCalls.Shell_NotifyIconA(command, &data);
 }
 
@@ -77,7 +77,7 @@ void TrayIcon::ResetState() {
 //   5. commandWindow := the notified window; addFlags := the add's flags.
 //   6. NIM_ADD; all three flags := add failed.
 BOOL TrayIcon::Install(HINSTANCE moduleInstance, HWND notifyWindow, UINT callbackMessage,
-                       const char *tip, HICON icon, UINT iconId) {
+                       const char* tip, HICON icon, UINT iconId) {
     // 1.
     shellReady = LOBYTE(LOWORD(platformCalls.GetVersion())) >= 4 ? TRUE : FALSE;
     if (!shellReady) {
@@ -194,7 +194,7 @@ LRESULT TrayIcon::HandleTaskbarRestart(WPARAM, LPARAM) {
 //   6. Default processing.
 LRESULT CALLBACK TrayIcon::HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam) {
-    TrayIcon *const self = currentTrayIcon;
+    TrayIcon* const self = currentTrayIcon;
     // 1.
     if (self == nullptr || window != self->hiddenWindow) {
         return DefWindowProcA(window, message, wParam, lParam);

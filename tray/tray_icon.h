@@ -44,7 +44,7 @@ class TrayIcon {
 
     // The object that HiddenWindowProc serves: set by ResetState to the object
     // being constructed, never cleared. One instance per process.
-    static TrayIcon *currentTrayIcon;
+    static TrayIcon* currentTrayIcon;
     // Number that RegisterWindowMessageA gives "TaskbarCreated". Defined (and
     // so registered) by the program that owns the instance, right after the
     // instance in the same translation unit, so static initialisation
@@ -55,8 +55,8 @@ class TrayIcon {
     // Removes the icon, then destroys the hidden window (in that order: the
     // shell is told with the stored window handle and id).
     virtual ~TrayIcon();
-    TrayIcon(const TrayIcon &) = delete;
-    TrayIcon &operator=(const TrayIcon &) = delete;
+    TrayIcon(const TrayIcon&) = delete;
+    TrayIcon& operator=(const TrayIcon&) = delete;
 
     // ---- Icon object (tray_icon.cpp) --------------------------------------
     void ResetState();
@@ -65,7 +65,7 @@ class TrayIcon {
     // window takes its place. iconId is also the resource id of the popup
     // menu. FALSE when the system is older than version 4 (nothing created)
     // or the shell refuses the icon.
-    BOOL Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessage, const char *tip,
+    BOOL Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessage, const char* tip,
                  HICON icon, UINT iconId);
     // Registers "TrayIconClass"; a class already registered is simply used.
     static ATOM RegisterHiddenClass(HINSTANCE instance);
@@ -108,8 +108,8 @@ class TrayIcon {
     // older than 4.71).
     void PrepareMenu(HMENU popup);
     // TRUE when the request was for a menu item; wParam is not used.
-    BOOL OnMeasureItem(WPARAM wParam, MEASUREITEMSTRUCT *item);
-    BOOL OnDrawItem(WPARAM wParam, const DRAWITEMSTRUCT *item);
+    BOOL OnMeasureItem(WPARAM wParam, MEASUREITEMSTRUCT* item);
+    BOOL OnDrawItem(WPARAM wParam, const DRAWITEMSTRUCT* item);
     // Icon resource shown beside a menu command, 0 for none.
     static UINT MenuIconForCommand(UINT commandId);
 

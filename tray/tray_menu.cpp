@@ -11,10 +11,9 @@ namespace {
 // The menu bar of resource `menuId` and its popup at position 0; false (with
 // nothing left loaded) when either is missing. The caller destroys `bar`,
 // which destroys the popup with it.
-bool LoadPopup(HINSTANCE instance, UINT menuId, HMENU &bar, HMENU &popup) {
+bool LoadPopup(HINSTANCE instance, UINT menuId, HMENU& bar, HMENU& popup) {
     bar = platformCalls.LoadMenuA(instance, MAKEINTRESOURCEA(static_cast<WORD>(menuId)));
-    if (bar == nullptr)
-        return false;
+    if (bar == nullptr) return false;
     popup = GetSubMenu(bar, 0);
     if (popup == nullptr) {
         DestroyMenu(bar);
@@ -26,19 +25,16 @@ bool LoadPopup(HINSTANCE instance, UINT menuId, HMENU &bar, HMENU &popup) {
 } // namespace
 
 LRESULT TrayIcon::HandleNotification(WPARAM iconId, LPARAM mouseMessage) {
-    if (iconId != notifyData.uID)
-        return 0;
+    if (iconId != notifyData.uID) return 0;
     HWND target = commandWindow != nullptr ? commandWindow : notifyData.hWnd;
-    if (target == nullptr)
-        return 0;
+    if (target == nullptr) return 0;
 
     // Only the low 16 bits carry the mouse message.
     switch (LOWORD(mouseMessage)) {
     case WM_RBUTTONUP: {
         HMENU bar;
         HMENU popup;
-        if (!LoadPopup(instance, notifyData.uID, bar, popup))
-            return 0;
+        if (!LoadPopup(instance, notifyData.uID, bar, popup)) return 0;
         PrepareMenu(popup);
         SetMenuDefaultItem(popup, defaultItem, static_cast<UINT>(defaultIsPosition));
         POINT cursor = {0, 0};
@@ -63,8 +59,7 @@ LRESULT TrayIcon::HandleNotification(WPARAM iconId, LPARAM mouseMessage) {
             // The menu is loaded only to read the id at that position.
             HMENU bar;
             HMENU popup;
-            if (!LoadPopup(instance, notifyData.uID, bar, popup))
-                return 0;
+            if (!LoadPopup(instance, notifyData.uID, bar, popup)) return 0;
             command = GetMenuItemID(popup, static_cast<int>(defaultItem));
             DestroyMenu(bar);
         }

@@ -80,21 +80,18 @@ constexpr MenuIcon MENU_ICONS[] = {
 // program also starts on shells that do not export it.
 BOOL ShellDrawsOwnerMenus() {
     HMODULE shell = GetModuleHandleA("shell32");
-    if (shell == nullptr)
-        return FALSE;
+    if (shell == nullptr) return FALSE;
     FARPROC found = platformCalls.GetProcAddress(shell, "DllGetVersion");
-    if (found == nullptr)
-        return FALSE;
+    if (found == nullptr) return FALSE;
     // Through void(*)(): the one function type GCC converts without warning.
     auto dllGetVersion = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void (*)()>(found));
     DLLVERSIONINFO version = {};
     version.cbSize = sizeof version;
-    if (dllGetVersion(&version) < 0)
-        return FALSE;
+    if (dllGetVersion(&version) < 0) return FALSE;
     return version.dwMajorVersion > 4 || version.dwMinorVersion >= 71;
 }
 
-void FillSolid(HDC dc, const RECT &area, COLORREF colour) {
+void FillSolid(HDC dc, const RECT& area, COLORREF colour) {
     HBRUSH brush = CreateSolidBrush(colour);
     FillRect(dc, &area, brush);
     DeleteObject(brush);
@@ -103,9 +100,8 @@ void FillSolid(HDC dc, const RECT &area, COLORREF colour) {
 } // namespace
 
 UINT TrayIcon::MenuIconForCommand(UINT commandId) {
-    for (const MenuIcon &row : MENU_ICONS) {
-        if (row.commandId == commandId)
-            return row.iconId;
+    for (const MenuIcon& row : MENU_ICONS) {
+        if (row.commandId == commandId) return row.iconId;
     }
     return 0;
 }
@@ -118,8 +114,7 @@ void TrayIcon::PrepareMenu(HMENU popup) {
     // 3. No items (or no menu): nothing to change.
     const int count = GetMenuItemCount(menu);
     menuItemCount = static_cast<UINT>(count);
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     // 4. Rewrite every item by position.
     for (UINT position = 0; position < menuItemCount; ++position) {
         // 4.1 The record, with menuText as the caption buffer.
@@ -132,8 +127,7 @@ void TrayIcon::PrepareMenu(HMENU popup) {
         GetMenuItemInfoA(menu, position, TRUE, &item);
         // 4.3 A separator must not be choosable.
         const bool separator = (item.fType & MFT_SEPARATOR) != 0;
-        if (separator)
-            item.fState |= MFS_GRAYED;
+        if (separator) item.fState |= MFS_GRAYED;
         // 4.4 The whole type is replaced: an owner-drawn separator is known
         //     by its command id 0 from here on. In the plain-text menu a
         //     separator stays one: as a text item it would show whatever
@@ -143,16 +137,14 @@ void TrayIcon::PrepareMenu(HMENU popup) {
         else
             item.fType = separator ? MFT_SEPARATOR : MFT_STRING;
         // 4.5 The item data carries the command id.
-        if (ownerDraw)
-            item.dwItemData = item.wID;
+        if (ownerDraw) item.dwItemData = item.wID;
         // 4.6 Write it back, caption included.
         SetMenuItemInfoA(menu, position, TRUE, &item);
     }
 }
 
-BOOL TrayIcon::OnMeasureItem(WPARAM, MEASUREITEMSTRUCT *item) {
-    if (item->CtlType != ODT_MENU)
-        return FALSE;
+BOOL TrayIcon::OnMeasureItem(WPARAM, MEASUREITEMSTRUCT* item) {
+    if (item->CtlType != ODT_MENU) return FALSE;
     if (item->itemID == 0) {
         item->itemHeight = SEPARATOR_HEIGHT;
         item->itemWidth = SEPARATOR_WIDTH;
@@ -188,10 +180,9 @@ BOOL TrayIcon::OnMeasureItem(WPARAM, MEASUREITEMSTRUCT *item) {
     return TRUE;
 }
 
-BOOL TrayIcon::OnDrawItem(WPARAM, const DRAWITEMSTRUCT *item) {
+BOOL TrayIcon::OnDrawItem(WPARAM, const DRAWITEMSTRUCT* item) {
     // 1. Menu items only.
-    if (item->CtlType != ODT_MENU)
-        return FALSE;
+    if (item->CtlType != ODT_MENU) return FALSE;
 
     // 2. Rectangle, context and caption.
     const RECT area = item->rcItem;

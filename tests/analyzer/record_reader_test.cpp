@@ -92,14 +92,15 @@ TEST_F(RecordReaderTest, ReadsRecordsWhateverTheReadSizes) {
     std::string block_sized(READ_BLOCK_SIZE, 'b');
     fake.bytes = record(1, "select 1") + record(-7, "") + record(INT32_MAX, "\xFF\x80") +
                  record(4, big) + record(5, block_sized) + record(6, "last");
-    const std::vector<Seen> expected = {{1, 8, "select 1"},
-                                        {-7, 0, ""},
-                                        {INT32_MAX, 2, "\xFF\x80"},
-                                        {4, static_cast<std::int32_t>(big.size()), big},
-                                        {5, static_cast<std::int32_t>(READ_BLOCK_SIZE), block_sized},
-                                        {6, 4, "last"}};
-    for (std::size_t chunk : {std::size_t{1} << 30, std::size_t{1}, std::size_t{3},
-                              std::size_t{7}, READ_BLOCK_SIZE - 1}) {
+    const std::vector<Seen> expected = {
+        {1, 8, "select 1"},
+        {-7, 0, ""},
+        {INT32_MAX, 2, "\xFF\x80"},
+        {4, static_cast<std::int32_t>(big.size()), big},
+        {5, static_cast<std::int32_t>(READ_BLOCK_SIZE), block_sized},
+        {6, 4, "last"}};
+    for (std::size_t chunk : {std::size_t{1} << 30, std::size_t{1}, std::size_t{3}, std::size_t{7},
+                              READ_BLOCK_SIZE - 1}) {
         if (chunk == 1) {
             // One byte at a time over megabytes is slow; do it on the small records.
             fake.bytes = record(1, "select 1") + record(-7, "") + record(9, "ab");
@@ -169,7 +170,8 @@ TEST_F(RecordReaderDeathTest, ReadErrorInMidFile) {
 TEST_F(RecordReaderDeathTest, InputThatCannotBeOpened) {
     sys = default_system_calls;
     EXPECT_EXIT(read_records("/nonexistent/in.rec", collect),
-                ::testing::ExitedWithCode(INPUT_STATUS), "^Can't open /nonexistent/in.rec file.\n$");
+                ::testing::ExitedWithCode(INPUT_STATUS),
+                "^Can't open /nonexistent/in.rec file.\n$");
 }
 
 // --- report writer -------------------------------------------------------
@@ -215,8 +217,7 @@ TEST_F(ReportTest, FormatsExtremeValues) {
     EXPECT_EQ(std::string(line, n), "-2147483648\t2147483647\t0\t-1\r\n");
     n = format_report_line(line, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN);
     EXPECT_EQ(n, REPORT_LINE_MAX);
-    EXPECT_EQ(std::string(line, n),
-              "-2147483648\t-2147483648\t-2147483648\t-2147483648\r\n");
+    EXPECT_EQ(std::string(line, n), "-2147483648\t-2147483648\t-2147483648\t-2147483648\r\n");
 }
 
 TEST_F(ReportTest, FormatsEveryDigitCountBoundary) {
@@ -227,7 +228,8 @@ TEST_F(ReportTest, FormatsEveryDigitCountBoundary) {
             if (v > INT32_MAX || v < INT32_MIN) continue;
             auto value = static_cast<std::int32_t>(v);
             std::size_t n = format_report_line(line, value, 0, value, 7);
-            std::string expected = std::to_string(value) + "\t0\t" + std::to_string(value) + "\t7\r\n";
+            std::string expected =
+                std::to_string(value) + "\t0\t" + std::to_string(value) + "\t7\r\n";
             EXPECT_EQ(std::string(line, n), expected) << value;
         }
     }

@@ -52,8 +52,8 @@ TEST_F(StatementGroupsTest, TextsThatDifferInAKeptByteGoToDifferentGroups) {
     process_statement(4, "a <= 1");
     process_statement(5, "a\xE9");
     process_statement(6, "a \xC9");
-    expect_list({{1, 2, 1, 1}, {2, 3, 1, 2}, {3, 4, 1, 3}, {4, 5, 1, 4}, {5, 6, 1, 5},
-                 {6, 7, 1, 6}});
+    expect_list(
+        {{1, 2, 1, 1}, {2, 3, 1, 2}, {3, 4, 1, 3}, {4, 5, 1, 4}, {5, 6, 1, 5}, {6, 7, 1, 6}});
 }
 
 TEST_F(StatementGroupsTest, NegativeAndRepeatedRecordIdsAreKeptAsGiven) {

@@ -24,12 +24,30 @@ void run_steps(StringDictionary* d, const std::vector<InternStep>& steps) {
 TEST(StringDictionaryTest, WorkedExampleAndItsContinuation) {
     StringDictionary* d = create_dictionary();
     run_steps(d, {
-                     {"ab", -2},  {"ab", 2},   {"a", -3},   {"abc", -4}, {"b", -5},
-                     {"a", 3},    {"ab", 2},   {"abc", 4},  {"b", 5},    {"ba", -6},
-                     {"abd", -7}, {"ac", -8},  {"xyz", -9}, {"xy", -10},
+                     {"ab", -2},
+                     {"ab", 2},
+                     {"a", -3},
+                     {"abc", -4},
+                     {"b", -5},
+                     {"a", 3},
+                     {"ab", 2},
+                     {"abc", 4},
+                     {"b", 5},
+                     {"ba", -6},
+                     {"abd", -7},
+                     {"ac", -8},
+                     {"xyz", -9},
+                     {"xy", -10},
                      // every text keeps its id afterwards
-                     {"a", 3},    {"ab", 2},   {"abc", 4},  {"b", 5},    {"ba", 6},
-                     {"abd", 7},  {"ac", 8},   {"xyz", 9},  {"xy", 10},
+                     {"a", 3},
+                     {"ab", 2},
+                     {"abc", 4},
+                     {"b", 5},
+                     {"ba", 6},
+                     {"abd", 7},
+                     {"ac", 8},
+                     {"xyz", 9},
+                     {"xy", 10},
                  });
     EXPECT_EQ(d->id_counter, 10);
 }
@@ -75,14 +93,26 @@ TEST(StringDictionaryTest, TextsAddedAfterTheirExtensions) {
 
 TEST(StringDictionaryTest, PrefixesGetTheirOwnIds) {
     StringDictionary* d = create_dictionary();
-    run_steps(d, {{"select", -2}, {"selection", -3}, {"sel", -4}, {"selects", -5},
-                  {"select", 2},  {"selection", 3},  {"sel", 4},  {"selects", 5}});
+    run_steps(d, {{"select", -2},
+                  {"selection", -3},
+                  {"sel", -4},
+                  {"selects", -5},
+                  {"select", 2},
+                  {"selection", 3},
+                  {"sel", 4},
+                  {"selects", 5}});
 }
 
 TEST(StringDictionaryTest, HighBytesGoToTheirOwnSlots) {
     StringDictionary* d = create_dictionary();
-    run_steps(d, {{"x\x80", -2}, {"x\xFF", -3}, {"x\x7F", -4}, {"x\x81", -5},
-                  {"x\x80", 2},  {"x\xFF", 3},  {"x\x7F", 4},  {"x\x81", 5}});
+    run_steps(d, {{"x\x80", -2},
+                  {"x\xFF", -3},
+                  {"x\x7F", -4},
+                  {"x\x81", -5},
+                  {"x\x80", 2},
+                  {"x\xFF", 3},
+                  {"x\x7F", 4},
+                  {"x\x81", 5}});
 }
 
 TEST(StringDictionaryTest, SplitSharesTheFragmentsBytes) {
@@ -146,14 +176,14 @@ TEST(StringDictionaryTest, AgreesWithAPlainMap) {
             } else {
                 expected = found->second;
             }
-            std::int32_t got = intern_bytes(
-                d, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+            std::int32_t got =
+                intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size());
             ASSERT_EQ(got, expected) << shape.name << ", step " << i << ", text '" << text << "'";
         }
         for (const auto& [text, id] : truth) {
-            ASSERT_EQ(intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()),
-                                   text.size()),
-                      id)
+            ASSERT_EQ(
+                intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+                id)
                 << shape.name << ": '" << text << "'";
         }
     }

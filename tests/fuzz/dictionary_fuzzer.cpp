@@ -45,9 +45,8 @@ Texts walk(const StringDictionary* d) {
         FUZZ_CHECK(v.state < d->state_count, "a state index lies in the pool");
         const State& s = d->states[v.state];
         if (s.length > 0) {
-            std::string text =
-                v.prefix + std::string(reinterpret_cast<const char*>(s.data.bytes),
-                                       static_cast<std::size_t>(s.length));
+            std::string text = v.prefix + std::string(reinterpret_cast<const char*>(s.data.bytes),
+                                                      static_cast<std::size_t>(s.length));
             FUZZ_CHECK(s.next != NO_STATE || s.id > 0, "a fragment without a next has an id");
             if (s.id > 0) found_text(text, s.id);
             if (s.next != NO_STATE) pending.push_back({s.next, std::move(text)});

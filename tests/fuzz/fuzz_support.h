@@ -22,7 +22,7 @@
 
 // Fails the fuzz run: prints the check and aborts, which libFuzzer reports as
 // a crash together with the input that caused it.
-#define FUZZ_CHECK(condition, what)                                                               \
+#define FUZZ_CHECK(condition, what)                                                                \
     do {                                                                                           \
         if (!(condition)) fuzz_failure(__FILE__, __LINE__, #condition, what);                      \
     } while (0)

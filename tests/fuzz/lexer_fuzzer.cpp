@@ -22,7 +22,9 @@ namespace {
 
 constexpr std::size_t LONGEST_INPUT = 64 * 1024;
 
-void parse(void*) { parse_statement(); }
+void parse(void*) {
+    parse_statement();
+}
 
 std::string shown(const std::string& text) {
     std::string out;

@@ -80,7 +80,8 @@ int fake_open(const char* path, int flags, int) {
         return INPUT_FD;
     }
     FUZZ_CHECK(std::strcmp(path, REPORT_NAME) == 0, std::string("opens only its files: ") + path);
-    FUZZ_CHECK((flags & O_CREAT) != 0 && (flags & O_TRUNC) != 0, "the report is created or truncated");
+    FUZZ_CHECK((flags & O_CREAT) != 0 && (flags & O_TRUNC) != 0,
+               "the report is created or truncated");
     world.report_opened_after_input_closed = world.input_was_opened && !world.input_open;
     if (control.report_open_fails) {
         errno = EACCES;
@@ -238,8 +239,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3 || size > LONGEST_INPUT) return -1;
-    control = {(data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0, (data[0] & 8) != 0,
-               data[1], data[2]};
+    control = {(data[0] & 1) != 0,
+               (data[0] & 2) != 0,
+               (data[0] & 4) != 0,
+               (data[0] & 8) != 0,
+               data[1],
+               data[2]};
     const unsigned char* file = data + 3;
     const std::size_t file_size = size - 3;
     Outcome want = expected_outcome(file, file_size);

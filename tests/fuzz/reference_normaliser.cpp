@@ -4,11 +4,21 @@
 
 namespace {
 
-bool space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool digit(char c) { return c >= '0' && c <= '9'; }
-bool letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool word_byte(char c) { return letter(c) || digit(c) || c == '_'; }
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+bool space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool word_byte(char c) {
+    return letter(c) || digit(c) || c == '_';
+}
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 // [spaces][+|-]digits starting at i; on success `i` is past the digits and
 // `small` tells whether the value lies in 0..31.

@@ -55,8 +55,7 @@ class AboutTest : public ::testing::Test {
         pendingTimer = SetTimer(nullptr, 0, 20, RunScript);
         const INT_PTR result = DialogBoxParamA(
             GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), nullptr, AboutDialogProc, 0);
-        if (pendingTimer != 0)
-            KillTimer(nullptr, pendingTimer);
+        if (pendingTimer != 0) KillTimer(nullptr, pendingTimer);
         return result;
     }
     PlatformCalls saved;
@@ -73,7 +72,7 @@ TEST(LinkLayoutTest, TextIsCentredWithDivisionTowardZero) {
         {{10, 10}, {15, 13}, {-2, -1}}, // wider and taller: cut at the edges
         {{0, 0}, {7, 3}, {-3, -1}},
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         const POINT origin = CentredTextOrigin(row.client, row.text);
         EXPECT_EQ(origin.x, row.origin.x) << row.client.cx << "," << row.text.cx;
         EXPECT_EQ(origin.y, row.origin.y) << row.client.cy << "," << row.text.cy;
@@ -92,12 +91,12 @@ TEST_F(AboutTest, BoxShowsItsControlsAndTheLinkKeepsItsOwnState) {
         GetWindowTextA(linkWindow, text, sizeof text);
         link = text;
         GetClassNameA(linkWindow, className, sizeof className);
-        state = *reinterpret_cast<LinkState *>(GetWindowLongPtrA(linkWindow, 0));
+        state = *reinterpret_cast<LinkState*>(GetWindowLongPtrA(linkWindow, 0));
         GetObjectA(state.font, sizeof linkFont, &linkFont);
         // The dialog's font does not reach the link.
         SendMessageA(linkWindow, WM_SETFONT,
                      reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)), TRUE);
-        fontAfterSetFont = reinterpret_cast<LinkState *>(GetWindowLongPtrA(linkWindow, 0))->font;
+        fontAfterSetFont = reinterpret_cast<LinkState*>(GetWindowLongPtrA(linkWindow, 0))->font;
         GetDlgItemTextA(box, IDOK, text, sizeof text);
         product = text;
         EXPECT_NE(GetDlgItem(box, IDC_ABOUT_ICON), nullptr);

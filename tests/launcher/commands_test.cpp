@@ -63,8 +63,7 @@ class CommandTest : public ::testing::Test {
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override {
-        if (IsWindow(window))
-            DestroyWindow(window);
+        if (IsWindow(window)) DestroyWindow(window);
         platformCalls = saved;
     }
     PlatformCalls saved;
@@ -72,13 +71,13 @@ class CommandTest : public ::testing::Test {
 };
 
 TEST_F(CommandTest, EveryToolIdStartsQuillonWithItsOwnSwitch) {
-    for (const auto &row : EXPECTED) {
+    for (const auto& row : EXPECTED) {
         // The high word (1: from an accelerator) is never looked at.
         for (WPARAM high : {0u, 1u, 0xFFFFu}) {
             launches.clear();
             EXPECT_EQ(HandleCommand(window, MAKEWPARAM(row.id, high), 12345), 0);
             ASSERT_EQ(launches.size(), 1u) << row.id;
-            const Launch &launch = launches[0];
+            const Launch& launch = launches[0];
             EXPECT_EQ(launch.owner, nullptr);
             EXPECT_EQ(launch.verb, "open");
             EXPECT_EQ(launch.file, "quillon.exe");
@@ -92,7 +91,7 @@ TEST_F(CommandTest, EveryToolIdStartsQuillonWithItsOwnSwitch) {
 TEST_F(CommandTest, TableHasTwentyFourRowsWithDistinctIdsAndSwitches) {
     std::set<UINT> ids;
     std::set<std::string> switches;
-    for (const ToolCommand &row : TOOL_COMMANDS) {
+    for (const ToolCommand& row : TOOL_COMMANDS) {
         ids.insert(row.commandId);
         switches.insert(row.toolSwitch);
         EXPECT_EQ(FindToolCommand(row.commandId), &row);
@@ -104,8 +103,7 @@ TEST_F(CommandTest, TableHasTwentyFourRowsWithDistinctIdsAndSwitches) {
 
 TEST_F(CommandTest, UnassignedIdsGoToDefaultProcessing) {
     std::vector<UINT> ids = {0, 1, 2, 103, 106, 300, 32771, 40000, 40032, 40036, 65535};
-    for (UINT id = 40010; id <= 40020; ++id)
-        ids.push_back(id);
+    for (UINT id = 40010; id <= 40020; ++id) ids.push_back(id);
     for (UINT id : ids) {
         EXPECT_EQ(FindToolCommand(id), nullptr) << id;
         EXPECT_EQ(HandleCommand(window, id, 0), 0) << id; // DefWindowProcA's answer

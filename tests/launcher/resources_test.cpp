@@ -16,19 +16,17 @@ HMODULE Module() {
     return GetModuleHandleA(nullptr);
 }
 
-const BYTE *Resource(LPCSTR type, UINT id, DWORD *size = nullptr) {
+const BYTE* Resource(LPCSTR type, UINT id, DWORD* size = nullptr) {
     HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(id), type);
-    if (found == nullptr)
-        return nullptr;
-    if (size != nullptr)
-        *size = SizeofResource(Module(), found);
-    return static_cast<const BYTE *>(LockResource(LoadResource(Module(), found)));
+    if (found == nullptr) return nullptr;
+    if (size != nullptr) *size = SizeofResource(Module(), found);
+    return static_cast<const BYTE*>(LockResource(LoadResource(Module(), found)));
 }
 
-WORD Word(const BYTE *p) {
+WORD Word(const BYTE* p) {
     return static_cast<WORD>(p[0] | p[1] << 8);
 }
-DWORD Dword(const BYTE *p) {
+DWORD Dword(const BYTE* p) {
     return Word(p) | static_cast<DWORD>(Word(p + 2)) << 16;
 }
 
@@ -44,7 +42,7 @@ TEST(ResourceTest, IconsHaveTheirSizesAndDepths) {
     // Group icon directory: 6-byte header, then 14-byte entries (width at 0,
     // bit count at 6).
     for (UINT id = 100; id <= 130; ++id) {
-        const BYTE *group = Resource(RT_GROUP_ICON, id);
+        const BYTE* group = Resource(RT_GROUP_ICON, id);
         if (id == 120 || id == 121 || id == 123) {
             EXPECT_EQ(group, nullptr) << "no icon " << id;
             continue;
@@ -52,7 +50,7 @@ TEST(ResourceTest, IconsHaveTheirSizesAndDepths) {
         ASSERT_NE(group, nullptr) << id;
         std::vector<int> widths;
         for (WORD i = 0; i < Word(group + 4); ++i) {
-            const BYTE *entry = group + 6 + 14 * i;
+            const BYTE* entry = group + 6 + 14 * i;
             widths.push_back(entry[0]);
             const WORD bits = Word(entry + 6);
             EXPECT_TRUE(bits == 4 || bits == 24) << id << ": " << bits << " bits";
@@ -110,7 +108,7 @@ TEST(ResourceTest, PopupMenuListsEveryEntryInOrder) {
 TEST(ResourceTest, AboutBoxTemplateHeader) {
     // DLGTEMPLATEEX: version 1, signature 0xFFFF, help id, extended style,
     // style, item count, x, y, cx, cy.
-    const BYTE *dialog = Resource(RT_DIALOG, IDD_ABOUT);
+    const BYTE* dialog = Resource(RT_DIALOG, IDD_ABOUT);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(Word(dialog), 1);
     EXPECT_EQ(Word(dialog + 2), 0xFFFF);
@@ -142,14 +140,14 @@ TEST(ResourceTest, LinkCursorIsAHandWithItsHotSpotAtTheFingertip) {
 
 TEST(ResourceTest, VersionRecordNamesTheProduct) {
     DWORD size = 0;
-    const BYTE *record = Resource(RT_VERSION, 1, &size);
+    const BYTE* record = Resource(RT_VERSION, 1, &size);
     ASSERT_NE(record, nullptr);
     // VerQueryValueA wants a writable copy of the record.
     std::vector<BYTE> copy(record, record + size);
     copy.resize(size * 3);
-    VS_FIXEDFILEINFO *fixed = nullptr;
+    VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(copy.data(), "\\", reinterpret_cast<void **>(&fixed), &length));
+    ASSERT_TRUE(VerQueryValueA(copy.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
     EXPECT_EQ(fixed->dwFileVersionLS, 0x0000001Cu); // 2.0.0.28
     EXPECT_EQ(fixed->dwProductVersionMS, 0x00060001u);
@@ -161,11 +159,11 @@ TEST(ResourceTest, VersionRecordNamesTheProduct) {
         {"OriginalFilename", "quickdock"},     {"FileVersion", "2.0.0.28"},
         {"ProductVersion", "6.1.0.3"},
     };
-    for (const auto &row : strings) {
-        char *value = nullptr;
+    for (const auto& row : strings) {
+        char* value = nullptr;
         const std::string path = std::string("\\StringFileInfo\\040904e4\\") + row.name;
         ASSERT_TRUE(
-            VerQueryValueA(copy.data(), path.c_str(), reinterpret_cast<void **>(&value), &length))
+            VerQueryValueA(copy.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
             << row.name;
         EXPECT_STREQ(value, row.value);
     }

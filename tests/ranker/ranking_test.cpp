@@ -81,8 +81,7 @@ TEST_F(RankingTest, OrdersBySizeOrBytesWithTiesToTheEarlierGroup) {
             EXPECT_EQ(group_extra[ranking.numbers[i]].shown, i);
         }
         release_ranking(&ranking);
-        for (std::int32_t n = 2; n <= group_table.last; ++n)
-            EXPECT_EQ(group_extra[n].shown, -1);
+        for (std::int32_t n = 2; n <= group_table.last; ++n) EXPECT_EQ(group_extra[n].shown, -1);
     }
 }
 
@@ -90,8 +89,7 @@ TEST_F(RankingTest, BytesSizesAndFirstMembersAreCountedPerGroup) {
     feed(MIXED);
     EXPECT_EQ(rank_totals.records, 8);
     std::int64_t bytes = 0;
-    for (const Input& in : MIXED)
-        bytes += static_cast<std::int64_t>(in.text.size());
+    for (const Input& in : MIXED) bytes += static_cast<std::int64_t>(in.text.size());
     EXPECT_EQ(rank_totals.bytes, bytes);
     EXPECT_EQ(rank_totals.file_bytes, bytes + 8 * 8);
     EXPECT_EQ(group_extra[2].bytes, 17);
@@ -111,8 +109,7 @@ TEST_F(RankingTest, LongTextsAreCutWithoutSplittingUtf8) {
     std::string stray = "y " + std::string(EXAMPLE_TEXT_MAX - 2, 'y') + "\xA9\xA9 z";
     // 3000 tokens "ab": a normalised text of 8999 bytes.
     std::string tokens;
-    for (int i = 0; i < 3000; ++i)
-        tokens += "ab ";
+    for (int i = 0; i < 3000; ++i) tokens += "ab ";
     feed({{1, example}, {2, stray}, {3, tokens}});
     EXPECT_EQ(group_extra[2].example_length, static_cast<std::int32_t>(EXAMPLE_TEXT_MAX - 1));
     EXPECT_EQ(group_extra[2].example_full, static_cast<std::int32_t>(example.size()));
@@ -152,8 +149,7 @@ TEST_F(RankingTest, RecoveredTextsAreTheNormalisersTexts) {
     }
     feed(inputs);
     std::map<std::int32_t, std::string> first_text;
-    for (const Input& in : inputs)
-        first_text[in.id] = in.text;
+    for (const Input& in : inputs) first_text[in.id] = in.text;
     ASSERT_GT(group_count(), 500);
 
     std::int32_t walked = 0;

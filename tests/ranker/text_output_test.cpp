@@ -205,15 +205,13 @@ std::vector<std::string> lines_of(const std::string& text) {
 // Columns of a line as a terminal shows it: one per UTF-8 character.
 std::size_t columns_of(const std::string& line) {
     std::size_t n = 0;
-    for (char c : line)
-        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    for (char c : line) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     return n;
 }
 
 TEST_F(ListingTest, TableLinesFitTheWidth) {
     feed_hostile();
-    for (int i = 0; i < 30; ++i)
-        feed(10 + i, "update orders set status = 'x' where id = 7");
+    for (int i = 0; i < 30; ++i) feed(10 + i, "update orders set status = 'x' where id = 7");
     Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
     recover_normalized_texts(ranking);
     // The numbers take 44 columns here and the texts keep at least 20.
@@ -240,8 +238,7 @@ TEST_F(ListingTest, TsvHasEightFieldsPerLine) {
     std::vector<std::string> lines =
         lines_of(written([&](OutBuffer* o) { write_tsv(o, ranking); }));
     ASSERT_EQ(lines.size(), 1 + static_cast<std::size_t>(ranking.count));
-    for (const std::string& line : lines)
-        EXPECT_EQ(count(line, "\t"), 7u) << line;
+    for (const std::string& line : lines) EXPECT_EQ(count(line, "\t"), 7u) << line;
     std::string bytes = std::to_string(hostile[0].size() + hostile[1].size());
     std::string start = "1\t1\t2\t50.00\t" + bytes + "\t1\tSELECT :S FROM T WHERE A = :N\t";
     EXPECT_EQ(lines[1].substr(0, start.size()), start);

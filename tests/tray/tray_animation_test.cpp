@@ -17,11 +17,10 @@ struct ShellLog {
     std::vector<UINT> timerPeriods;
     std::vector<UINT_PTR> killed;
 };
-ShellLog *shellLog;
+ShellLog* shellLog;
 
 BOOL WINAPI RecordNotify(DWORD command, PNOTIFYICONDATAA data) {
-    if (command == NIM_MODIFY)
-        shellLog->shown.push_back(data->hIcon);
+    if (command == NIM_MODIFY) shellLog->shown.push_back(data->hIcon);
     return TRUE;
 }
 UINT_PTR WINAPI RecordSetTimer(HWND, UINT_PTR eventId, UINT periodMs, TIMERPROC) {
@@ -97,11 +96,9 @@ TEST_F(AnimationTest, TicksStepFromTheSecondFrameAndWrapToTheFirst) {
     EXPECT_EQ(tray.iconBeforeAnimation, installed);
     EXPECT_TRUE(log.shown.empty()) << "starting shows no frame yet";
 
-    for (int i = 0; i < 21; ++i)
-        Tick();
+    for (int i = 0; i < 21; ++i) Tick();
     ASSERT_EQ(log.shown.size(), 21u);
-    for (UINT i = 0; i < 19; ++i)
-        EXPECT_EQ(log.shown[i], ResourceIcon(101 + i)) << "tick " << i;
+    for (UINT i = 0; i < 19; ++i) EXPECT_EQ(log.shown[i], ResourceIcon(101 + i)) << "tick " << i;
     EXPECT_EQ(log.shown[19], ResourceIcon(100)) << "after icon 119 comes icon 100";
     EXPECT_EQ(log.shown[20], ResourceIcon(101));
 }
@@ -154,8 +151,7 @@ TEST_F(AnimationTest, ZeroOrNegativeDurationRunsUntilStopped) {
 TEST_F(AnimationTest, RestartDuringAnimationRestoresSavesAgainAndStartsOver) {
     ASSERT_TRUE(tray.LoadAnimationIcons(100, 119));
     ASSERT_TRUE(tray.BeginAnimation(300, 5));
-    for (int i = 0; i < 4; ++i)
-        Tick();
+    for (int i = 0; i < 4; ++i) Tick();
     ASSERT_EQ(tray.frameIndex, 4u);
     ASSERT_EQ(tray.notifyData.hIcon, ResourceIcon(104));
 

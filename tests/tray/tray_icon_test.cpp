@@ -32,20 +32,18 @@ struct ModelShell {
 
     std::vector<DWORD> Commands() const {
         std::vector<DWORD> commands;
-        for (const ShellCall &call : calls)
-            commands.push_back(call.command);
+        for (const ShellCall& call : calls) commands.push_back(call.command);
         return commands;
     }
 };
-ModelShell *shell;
+ModelShell* shell;
 
 BOOL WINAPI ModelNotify(DWORD command, PNOTIFYICONDATAA data) {
     shell->calls.push_back({command, data->cbSize, data->hWnd, data->uID, data->uFlags, data->hIcon,
                             IsWindow(data->hWnd)});
     const std::pair<HWND, UINT> key(data->hWnd, data->uID);
     const bool known = shell->icons.count(key) != 0;
-    if (shell->refuse)
-        return FALSE;
+    if (shell->refuse) return FALSE;
     switch (command) {
     case NIM_ADD:
         return known ? FALSE : (shell->icons.insert(key), TRUE);
@@ -73,7 +71,7 @@ BOOL CALLBACK CollectHiddenClassWindow(HWND window, LPARAM list) {
     char name[32] = {};
     GetClassNameA(window, name, sizeof name);
     if (std::strcmp(name, "TrayIconClass") == 0)
-        reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
 }
 
@@ -87,15 +85,15 @@ std::vector<HWND> HiddenClassWindows() {
 
 struct Flags {
     BOOL hidden, removed, pending;
-    bool operator==(const Flags &other) const {
+    bool operator==(const Flags& other) const {
         return hidden == other.hidden && removed == other.removed && pending == other.pending;
     }
 };
-std::ostream &operator<<(std::ostream &out, const Flags &flags) {
+std::ostream& operator<<(std::ostream& out, const Flags& flags) {
     return out << "{hidden " << flags.hidden << ", removed " << flags.removed << ", pending "
                << flags.pending << "}";
 }
-Flags FlagsOf(const TrayIcon &tray) {
+Flags FlagsOf(const TrayIcon& tray) {
     return {tray.iconHidden, tray.iconRemoved, tray.addRetryPending};
 }
 
@@ -116,7 +114,7 @@ class TrayIconTest : public ::testing::Test {
         DestroyWindow(notifyWindow);
         platformCalls = saved;
     }
-    BOOL InstallLauncherIcon(TrayIcon &tray) {
+    BOOL InstallLauncherIcon(TrayIcon& tray) {
         return tray.Install(GetModuleHandleA(nullptr), notifyWindow, CALLBACK_MESSAGE, LAUNCHER_TIP,
                             icon, ICON_ID);
     }
@@ -132,7 +130,7 @@ TEST_F(TrayIconTest, InstallAddsTheFirstGenerationRecordForTheNotifiedWindow) {
     ASSERT_TRUE(InstallLauncherIcon(tray));
 
     ASSERT_EQ(model.calls.size(), 1u);
-    const ShellCall &add = model.calls[0];
+    const ShellCall& add = model.calls[0];
     EXPECT_EQ(add.command, static_cast<DWORD>(NIM_ADD));
     EXPECT_EQ(add.size, 88u);
     EXPECT_EQ(add.window, notifyWindow);
@@ -172,7 +170,7 @@ TEST_F(TrayIconTest, TooltipIsCutTo63CharactersAndTerminated) {
         {sixtyThree + "b", sixtyThree},
         {std::string(200, 'c'), std::string(63, 'c')},
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         TrayIcon tray;
         // A tip field holding leftovers shows whether the terminator is written.
         std::memset(tray.notifyData.szTip, 'x', sizeof tray.notifyData.szTip);
@@ -191,15 +189,14 @@ TEST_F(TrayIconTest, SystemVersionBelowFourCreatesNothingAndNeverCallsTheShell) 
         {0x00000003, FALSE}, {0x00005F03, FALSE}, {0x80000A03, FALSE},
         {0x00000004, TRUE},  {0x0A280105, TRUE},  {0x23F00206, TRUE},
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         model = ModelShell{};
         model.version = row.version;
         {
             TrayIcon tray;
             EXPECT_EQ(InstallLauncherIcon(tray), row.ready) << std::hex << row.version;
             EXPECT_EQ(tray.shellReady, row.ready);
-            if (row.ready)
-                continue;
+            if (row.ready) continue;
             EXPECT_TRUE(HiddenClassWindows().empty());
             EXPECT_EQ(tray.hiddenWindow, nullptr);
             EXPECT_EQ(tray.instance, nullptr);
@@ -221,7 +218,7 @@ enum class Event { Remove, Retry, WorkAreaChange, OtherSettingChange };
 TEST_F(TrayIconTest, FlagsMoveAsTheTransitionTableSays) {
     const BOOL T = TRUE, F = FALSE;
     const struct {
-        const char *name;
+        const char* name;
         Flags before;
         bool shellHasIcon;
         bool shellRefuses;
@@ -270,7 +267,7 @@ TEST_F(TrayIconTest, FlagsMoveAsTheTransitionTableSays) {
          T,
          {}},
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         model = ModelShell{};
         TrayIcon tray;
@@ -278,8 +275,7 @@ TEST_F(TrayIconTest, FlagsMoveAsTheTransitionTableSays) {
         tray.iconHidden = row.before.hidden;
         tray.iconRemoved = row.before.removed;
         tray.addRetryPending = row.before.pending;
-        if (!row.shellHasIcon)
-            model.icons.clear();
+        if (!row.shellHasIcon) model.icons.clear();
         model.refuse = row.shellRefuses;
         model.calls.clear();
 
@@ -301,7 +297,7 @@ TEST_F(TrayIconTest, FlagsMoveAsTheTransitionTableSays) {
         EXPECT_EQ(FlagsOf(tray), row.after);
         EXPECT_EQ(result, row.result);
         EXPECT_EQ(model.Commands(), row.calls);
-        for (const ShellCall &call : model.calls) {
+        for (const ShellCall& call : model.calls) {
             EXPECT_EQ(call.flags, call.command == NIM_ADD ? 7u : 0u) << "command " << call.command;
         }
         model.refuse = false;
@@ -401,7 +397,7 @@ TEST_F(TrayIconTest, ReCreatedTaskbarGetsTheShownIconBackOnce) {
 
 TEST_F(TrayIconTest, ReCreatedTaskbarLeavesAnIconThatIsNotShownAlone) {
     const struct {
-        const char *name;
+        const char* name;
         bool removeFirst;
         bool refuseReAdd;
         Flags after;
@@ -410,7 +406,7 @@ TEST_F(TrayIconTest, ReCreatedTaskbarLeavesAnIconThatIsNotShownAlone) {
         {"removed icon", true, false, {TRUE, TRUE, FALSE}, {}},
         {"re-add refused", false, true, {TRUE, FALSE, FALSE}, {NIM_MODIFY, NIM_ADD}},
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         model = ModelShell{};
         TrayIcon tray;

@@ -25,7 +25,7 @@ struct Observed {
     };
     std::vector<Track> tracks;
 };
-Observed *observed;
+Observed* observed;
 
 LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COMMAND) {
@@ -38,7 +38,7 @@ HMENU WINAPI CountingLoadMenu(HINSTANCE instance, LPCSTR name) {
     ++observed->loads;
     return observed->failLoad ? nullptr : LoadMenuA(instance, name);
 }
-BOOL WINAPI RecordingTrack(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT *) {
+BOOL WINAPI RecordingTrack(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
     MENUITEMINFOA item = {};
     item.cbSize = sizeof item;
     item.fMask = MIIM_FTYPE;
@@ -107,7 +107,7 @@ TEST_F(NotificationTest, MouseEventsByLowWordAndIconId) {
         {301, WM_RBUTTONUP, 0, false, false},
         {0, WM_LBUTTONDBLCLK, 0, false, false},
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         seen = Observed{};
         EXPECT_EQ(tray.HandleNotification(row.iconId, row.mouse), row.result) << row.mouse;
         EXPECT_EQ(seen.tracks.size(), row.menuShown ? 1u : 0u) << row.mouse;
@@ -121,7 +121,7 @@ TEST_F(NotificationTest, RightButtonReleaseTracksThePreparedMenuAtTheCursor) {
     ASSERT_TRUE(GetCursorPos(&cursor));
     ASSERT_EQ(tray.HandleNotification(300, WM_RBUTTONUP), 1);
     ASSERT_EQ(seen.tracks.size(), 1u);
-    const Observed::Track &track = seen.tracks[0];
+    const Observed::Track& track = seen.tracks[0];
     EXPECT_EQ(track.flags, 0u);
     EXPECT_EQ(track.x, cursor.x);
     EXPECT_EQ(track.y, cursor.y);

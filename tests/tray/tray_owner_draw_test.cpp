@@ -22,9 +22,8 @@ constexpr COLORREF ICON_STRIP = RGB(229, 228, 232);
 
 DWORD fakeMajor, fakeMinor;
 HRESULT fakeResult;
-HRESULT CALLBACK FakeDllGetVersion(DLLVERSIONINFO *info) {
-    if (info->cbSize != 20)
-        return E_INVALIDARG;
+HRESULT CALLBACK FakeDllGetVersion(DLLVERSIONINFO* info) {
+    if (info->cbSize != 20) return E_INVALIDARG;
     info->dwMajorVersion = fakeMajor;
     info->dwMinorVersion = fakeMinor;
     return fakeResult;
@@ -33,8 +32,7 @@ bool versionFunctionExists;
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
     if (module != GetModuleHandleA("shell32") || std::strcmp(name, "DllGetVersion") != 0)
         return nullptr;
-    if (!versionFunctionExists)
-        return nullptr;
+    if (!versionFunctionExists) return nullptr;
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(FakeDllGetVersion));
 }
 
@@ -81,7 +79,7 @@ TEST_F(MenuTest, OwnerDrawnOnlyFromShellVersion471) {
         {true, S_FALSE, 4, 72, true}, // a non-negative result counts as success
     };
     platformCalls.GetProcAddress = FakeGetProcAddress;
-    for (const Row &row : rows) {
+    for (const Row& row : rows) {
         DestroyMenu(bar);
         bar = LoadMenuA(tray.instance, MAKEINTRESOURCEA(IDR_TRAY_MENU));
         popup = GetSubMenu(bar, 0);
@@ -141,7 +139,7 @@ TEST(MenuIconTest, EveryToolHasItsOwnLoadableIcon) {
     };
     // clang-format on
     std::set<UINT> icons;
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         EXPECT_EQ(TrayIcon::MenuIconForCommand(row.command), row.icon) << row.command;
         icons.insert(row.icon);
         HANDLE image = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(row.icon), IMAGE_ICON,
@@ -168,7 +166,7 @@ class MeasureTest : public MenuTest {
         return item;
     }
     // Width and height of `text` in the system's menu font, prefixes processed.
-    SIZE TextSize(const char *text) {
+    SIZE TextSize(const char* text) {
         NONCLIENTMETRICSA metrics = {};
         metrics.cbSize = sizeof metrics;
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -190,7 +188,7 @@ TEST_F(MeasureTest, ItemsAreTextPlus28WideAndAtLeastAMenuBarHigh) {
     const UINT minimum = static_cast<UINT>(GetSystemMetrics(SM_CYMENU));
     const struct {
         UINT id;
-        const char *shown; // the text as it appears: "&&" drawn as "&"
+        const char* shown; // the text as it appears: "&&" drawn as "&"
     } rows[] = {
         {IDM_HOME_BOARD, "Home Board"},
         {IDM_SCRIPT_WRITER, "Script Writer & Stepper"},
@@ -198,7 +196,7 @@ TEST_F(MeasureTest, ItemsAreTextPlus28WideAndAtLeastAMenuBarHigh) {
         {IDM_QUIT, "Quit"},
         {39999, ""}, // not in the menu: an empty caption
     };
-    for (const auto &row : rows) {
+    for (const auto& row : rows) {
         const MEASUREITEMSTRUCT item = Measure(row.id);
         EXPECT_TRUE(result) << row.id;
         const SIZE text = TextSize(row.shown);
@@ -242,10 +240,10 @@ class DrawTest : public MenuTest {
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
         dc = CreateCompatibleDC(nullptr);
-        void *bits = nullptr;
+        void* bits = nullptr;
         bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
         ASSERT_NE(bitmap, nullptr);
-        pixels = static_cast<DWORD *>(bits);
+        pixels = static_cast<DWORD*>(bits);
         previous = SelectObject(dc, bitmap);
         Clear(RGB(1, 2, 3));
     }
@@ -268,8 +266,7 @@ class DrawTest : public MenuTest {
     int Count(int left, int top, int right, int bottom, COLORREF colour) {
         int n = 0;
         for (int y = top; y < bottom; ++y)
-            for (int x = left; x < right; ++x)
-                n += At(x, y) == colour;
+            for (int x = left; x < right; ++x) n += At(x, y) == colour;
         return n;
     }
     BOOL Draw(UINT id, UINT state, int height = CANVAS_HEIGHT, UINT type = ODT_MENU) {
@@ -288,7 +285,7 @@ class DrawTest : public MenuTest {
     HDC dc = nullptr;
     HBITMAP bitmap = nullptr;
     HGDIOBJ previous = nullptr;
-    DWORD *pixels = nullptr;
+    DWORD* pixels = nullptr;
 };
 
 TEST_F(DrawTest, PlainEntryHasBackgroundStripIconAndMenuText) {

@@ -29,10 +29,10 @@ const WORD CMD_QUIT = 105;
 const DWORD STARTUP_LIMIT_MS = 30000;
 const DWORD EXIT_LIMIT_MS = 15000;
 
-FILE *results;
+FILE* results;
 int failures;
 
-void Check(const char *name, bool ok, const std::string &why = "") {
+void Check(const char* name, bool ok, const std::string& why = "") {
     if (ok) {
         std::fprintf(results, "PASS %s\n", name);
     } else {
@@ -57,23 +57,21 @@ bool IconPresent(HWND window, UINT id = ICON_ID) {
 template <typename Condition> bool WaitFor(DWORD limitMs, Condition condition) {
     const DWORD start = GetTickCount();
     for (;;) {
-        if (condition())
-            return true;
-        if (GetTickCount() - start >= limitMs)
-            return false;
+        if (condition()) return true;
+        if (GetTickCount() - start >= limitMs) return false;
         Sleep(100);
     }
 }
 
 struct WindowSearch {
-    const char *className;
-    const char *title; // null: any title
+    const char* className;
+    const char* title; // null: any title
     DWORD processId;   // 0: any process
     std::vector<HWND> found;
 };
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
-    WindowSearch &search = *reinterpret_cast<WindowSearch *>(param);
+    WindowSearch& search = *reinterpret_cast<WindowSearch*>(param);
     char name[64] = {};
     char title[128] = {};
     GetClassNameA(window, name, sizeof name);
@@ -87,13 +85,13 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
     return TRUE;
 }
 
-std::vector<HWND> TopLevelWindows(const char *className, const char *title, DWORD processId) {
+std::vector<HWND> TopLevelWindows(const char* className, const char* title, DWORD processId) {
     WindowSearch search = {className, title, processId, {}};
     EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-bool Start(const std::string &program, PROCESS_INFORMATION &process) {
+bool Start(const std::string& program, PROCESS_INFORMATION& process) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string commandLine = "\"" + program + "\"";
@@ -118,12 +116,10 @@ std::vector<DWORD> NotificationAreaPixels() {
     std::vector<DWORD> pixels;
     HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
     RECT bar;
-    if (taskbar == nullptr || !GetWindowRect(taskbar, &bar))
-        return pixels;
+    if (taskbar == nullptr || !GetWindowRect(taskbar, &bar)) return pixels;
     const int width = 160;
     const int height = bar.bottom - bar.top;
-    if (height <= 0 || bar.right - bar.left < width)
-        return pixels;
+    if (height <= 0 || bar.right - bar.left < width) return pixels;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -133,13 +129,13 @@ std::vector<DWORD> NotificationAreaPixels() {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    void *bits = nullptr;
+    void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap != nullptr) {
         HGDIOBJ previous = SelectObject(memory, bitmap);
         BitBlt(memory, 0, 0, width, height, screen, bar.right - width, bar.top, SRCCOPY);
         GdiFlush();
-        const DWORD *first = static_cast<const DWORD *>(bits);
+        const DWORD* first = static_cast<const DWORD*>(bits);
         pixels.assign(first, first + width * height);
         SelectObject(memory, previous);
         DeleteObject(bitmap);
@@ -172,7 +168,7 @@ HWND CreateDecoy() {
                            nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-void Run(const std::string &quickdock) {
+void Run(const std::string& quickdock) {
     HWND decoy = CreateDecoy();
     Check("decoy window of the same class exists", decoy != nullptr);
 
@@ -276,14 +272,13 @@ void Run(const std::string &quickdock) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: quickdock_e2e_driver QUICKDOCK.EXE RESULTS.TXT\n");
         return 2;
     }
     results = std::fopen(argv[2], "wb"); // LF line ends for the harness
-    if (results == nullptr)
-        return 2;
+    if (results == nullptr) return 2;
     Run(argv[1]);
     std::fprintf(results, "DONE\n");
     std::fclose(results);

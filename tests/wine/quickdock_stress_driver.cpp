@@ -47,11 +47,11 @@ const WORD TOOL_IDS[] = {40008, 32773, 40001, 40002, 40003, 40029, 40031, 40034,
                          40024, 40025, 40005, 40021, 40030, 40027, 40028, 40033};
 const char ABOUT_TITLE[] = " About Quillon";
 
-FILE *results;
+FILE* results;
 int failures;
 std::string binDir;
 
-void Check(const std::string &name, bool ok, const std::string &why = "") {
+void Check(const std::string& name, bool ok, const std::string& why = "") {
     if (ok) {
         std::fprintf(results, "PASS %s\n", name.c_str());
     } else {
@@ -61,7 +61,7 @@ void Check(const std::string &name, bool ok, const std::string &why = "") {
     std::fflush(results);
 }
 
-void Note(const std::string &text) {
+void Note(const std::string& text) {
     std::fprintf(results, "NOTE %s\n", text.c_str());
     std::fflush(results);
 }
@@ -69,10 +69,8 @@ void Note(const std::string &text) {
 template <typename Condition> bool WaitFor(DWORD limitMs, Condition condition) {
     const DWORD start = GetTickCount();
     for (;;) {
-        if (condition())
-            return true;
-        if (GetTickCount() - start >= limitMs)
-            return false;
+        if (condition()) return true;
+        if (GetTickCount() - start >= limitMs) return false;
         Sleep(20);
     }
 }
@@ -81,8 +79,7 @@ std::size_t LaunchCount() {
     std::ifstream file(binDir + "\\quillon-launches.txt", std::ios::binary);
     std::size_t lines = 0;
     std::string line;
-    while (std::getline(file, line))
-        ++lines;
+    while (std::getline(file, line)) ++lines;
     return lines;
 }
 
@@ -94,13 +91,13 @@ bool Answers(HWND window) {
 }
 
 struct Search {
-    const char *className;
+    const char* className;
     DWORD processId;
     int count;
     HWND found;
 };
 BOOL CALLBACK CountWindow(HWND window, LPARAM param) {
-    Search &search = *reinterpret_cast<Search *>(param);
+    Search& search = *reinterpret_cast<Search*>(param);
     char name[64] = {};
     GetClassNameA(window, name, sizeof name);
     DWORD owner = 0;
@@ -115,7 +112,7 @@ BOOL CALLBACK CountWindow(HWND window, LPARAM param) {
 }
 // Visible top-level windows of a class (any process), or all top-level
 // windows of a process (className null).
-Search FindWindows(const char *className, DWORD processId) {
+Search FindWindows(const char* className, DWORD processId) {
     Search search = {className, processId, 0, nullptr};
     EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&search));
     return search;
@@ -137,7 +134,7 @@ Resources Measure(HANDLE process, DWORD processId) {
         r.privateBytes = memory.PagefileUsage;
     return r;
 }
-std::string Text(const Resources &r) {
+std::string Text(const Resources& r) {
     return "GDI " + std::to_string(r.gdi) + ", USER " + std::to_string(r.user) + ", windows " +
            std::to_string(r.windows) + ", handles " + std::to_string(r.handles) +
            ", private bytes " + std::to_string(r.privateBytes);
@@ -168,12 +165,11 @@ bool OpenAndCloseAbout(HWND mainWindow) {
 
 bool IsTool(unsigned id) {
     for (WORD tool : TOOL_IDS)
-        if (tool == id)
-            return true;
+        if (tool == id) return true;
     return false;
 }
 
-void StillWell(const std::string &after, HANDLE process, HWND mainWindow, std::size_t launches) {
+void StillWell(const std::string& after, HANDLE process, HWND mainWindow, std::size_t launches) {
     Note("after " + after + ": " + Text(Measure(process, GetProcessId(process))));
     Check("alive after " + after, WaitForSingleObject(process, 0) == WAIT_TIMEOUT);
     Check("answers after " + after, Answers(mainWindow));
@@ -182,7 +178,7 @@ void StillWell(const std::string &after, HANDLE process, HWND mainWindow, std::s
     Check("no menu left open after " + after, FindWindows("#32768", 0).found == nullptr);
 }
 
-void Run(const std::string &quickdock) {
+void Run(const std::string& quickdock) {
     DeleteFileA((binDir + "\\quillon-launches.txt").c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -215,23 +211,21 @@ void Run(const std::string &quickdock) {
         Note("GetGuiResources reports 0 here (Wine): the window count is the measure");
 
     // 1. Notification storm.
-    const UINT quiet[] = {WM_MOUSEMOVE,   WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN,
-                          WM_MBUTTONDOWN, WM_MBUTTONUP,   WM_MOUSEWHEEL, 0x0000, 0xFFFF};
+    const UINT quiet[] = {WM_MOUSEMOVE,   WM_LBUTTONDOWN, WM_LBUTTONUP,
+                          WM_RBUTTONDOWN, WM_MBUTTONDOWN, WM_MBUTTONUP,
+                          WM_MOUSEWHEEL,  0x0000,         0xFFFF};
     for (unsigned i = 0; i < 20000; ++i) {
         PostMessageA(mainWindow, TRAY_CALLBACK, ICON_ID,
                      static_cast<LPARAM>(quiet[i % (sizeof quiet / sizeof *quiet)]));
-        if (i % 500 == 499 && !Answers(mainWindow))
-            break;
+        if (i % 500 == 499 && !Answers(mainWindow)) break;
     }
     StillWell("20000 tray notifications", process.hProcess, mainWindow, launches);
 
     // 2. Every command id but the tools, About and Quit.
     for (unsigned id = 0; id <= 0xFFFF; ++id) {
-        if (IsTool(id) || id == CMD_ABOUT || id == CMD_QUIT)
-            continue;
+        if (IsTool(id) || id == CMD_ABOUT || id == CMD_QUIT) continue;
         PostMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(id, 0), 0);
-        if (id % 500 == 499 && !Answers(mainWindow))
-            break;
+        if (id % 500 == 499 && !Answers(mainWindow)) break;
     }
     StillWell("65510 WM_COMMAND ids", process.hProcess, mainWindow, launches);
     Check("no About box opened by them", FindWindowA("#32770", ABOUT_TITLE) == nullptr);
@@ -264,13 +258,11 @@ void Run(const std::string &quickdock) {
 
     // 4. Menu and About box, over and over.
     int menus = 0;
-    for (int i = 0; i < 100 && OpenAndCloseMenu(mainWindow); ++i)
-        ++menus;
+    for (int i = 0; i < 100 && OpenAndCloseMenu(mainWindow); ++i) ++menus;
     Check("the menu opens and closes 100 times", menus == 100, std::to_string(menus) + " times");
     Note("after the menu rounds: " + Text(Measure(process.hProcess, process.dwProcessId)));
     int boxes = 0;
-    for (int i = 0; i < 50 && OpenAndCloseAbout(mainWindow); ++i)
-        ++boxes;
+    for (int i = 0; i < 50 && OpenAndCloseAbout(mainWindow); ++i) ++boxes;
     Check("the About box opens and closes 50 times", boxes == 50, std::to_string(boxes) + " times");
     StillWell("menu and About box rounds", process.hProcess, mainWindow, launches);
 
@@ -301,23 +293,21 @@ void Run(const std::string &quickdock) {
     const bool ended = WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0 &&
                        GetExitCodeProcess(process.hProcess, &code) && code == 0;
     Check("Quit still ends quickdock with exit code 0", ended, "exit code " + std::to_string(code));
-    if (!ended)
-        TerminateProcess(process.hProcess, 1);
+    if (!ended) TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: quickdock_stress_driver BIN_DIR RESULTS.TXT\n");
         return 2;
     }
     binDir = argv[1];
     results = std::fopen(argv[2], "wb"); // LF line ends for the harness
-    if (results == nullptr)
-        return 2;
+    if (results == nullptr) return 2;
     Run(binDir + "\\quickdock.exe");
     std::fprintf(results, "DONE\n");
     std::fclose(results);

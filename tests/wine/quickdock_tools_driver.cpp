@@ -50,11 +50,11 @@ const struct { WORD id; const char *toolSwitch; } TOOLS[] = {
 };
 // clang-format on
 
-FILE *results;
+FILE* results;
 int failures;
 std::string binDir;
 
-void Check(const std::string &name, bool ok, const std::string &why = "") {
+void Check(const std::string& name, bool ok, const std::string& why = "") {
     if (ok) {
         std::fprintf(results, "PASS %s\n", name.c_str());
     } else {
@@ -67,10 +67,8 @@ void Check(const std::string &name, bool ok, const std::string &why = "") {
 template <typename Condition> bool WaitFor(DWORD limitMs, Condition condition) {
     const DWORD start = GetTickCount();
     for (;;) {
-        if (condition())
-            return true;
-        if (GetTickCount() - start >= limitMs)
-            return false;
+        if (condition()) return true;
+        if (GetTickCount() - start >= limitMs) return false;
         Sleep(50);
     }
 }
@@ -82,8 +80,7 @@ std::vector<std::string> Launches() {
     std::vector<std::string> lines;
     std::string line;
     while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
     }
     return lines;
@@ -97,11 +94,9 @@ std::string WaitForLaunch(std::size_t count) {
         lines = Launches();
         return lines.size() >= count;
     });
-    if (lines.size() < count)
-        return "(none)";
-    const std::string &line = lines[count - 1];
-    if (line.size() < 2 || line.front() != '[' || line.back() != ']')
-        return "(malformed) " + line;
+    if (lines.size() < count) return "(none)";
+    const std::string& line = lines[count - 1];
+    if (line.size() < 2 || line.front() != '[' || line.back() != ']') return "(malformed) " + line;
     return line.substr(1, line.size() - 2);
 }
 
@@ -116,12 +111,11 @@ struct Capture {
     }
 };
 
-Capture CaptureScreen(const RECT &area) {
+Capture CaptureScreen(const RECT& area) {
     Capture capture;
     capture.width = area.right - area.left;
     capture.height = area.bottom - area.top;
-    if (capture.width <= 0 || capture.height <= 0)
-        return capture;
+    if (capture.width <= 0 || capture.height <= 0) return capture;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -131,13 +125,13 @@ Capture CaptureScreen(const RECT &area) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    void *bits = nullptr;
+    void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap != nullptr) {
         HGDIOBJ previous = SelectObject(memory, bitmap);
         BitBlt(memory, 0, 0, capture.width, capture.height, screen, area.left, area.top, SRCCOPY);
         GdiFlush();
-        const DWORD *first = static_cast<const DWORD *>(bits);
+        const DWORD* first = static_cast<const DWORD*>(bits);
         capture.pixels.assign(first, first + capture.width * capture.height);
         SelectObject(memory, previous);
         DeleteObject(bitmap);
@@ -148,9 +142,8 @@ Capture CaptureScreen(const RECT &area) {
 }
 
 // A 24-bit bottom-up .bmp of the capture.
-void SaveBitmap(const Capture &capture, const std::string &path) {
-    if (capture.pixels.empty())
-        return;
+void SaveBitmap(const Capture& capture, const std::string& path) {
+    if (capture.pixels.empty()) return;
     const int stride = (capture.width * 3 + 3) & ~3;
     const DWORD imageSize = static_cast<DWORD>(stride * capture.height);
     BITMAPFILEHEADER fileHeader = {};
@@ -166,8 +159,8 @@ void SaveBitmap(const Capture &capture, const std::string &path) {
     header.biCompression = BI_RGB;
     header.biSizeImage = imageSize;
     std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char *>(&fileHeader), sizeof fileHeader);
-    file.write(reinterpret_cast<const char *>(&header), sizeof header);
+    file.write(reinterpret_cast<const char*>(&fileHeader), sizeof fileHeader);
+    file.write(reinterpret_cast<const char*>(&header), sizeof header);
     std::vector<char> row(static_cast<std::size_t>(stride), 0);
     for (int y = capture.height - 1; y >= 0; --y) {
         for (int x = 0; x < capture.width; ++x) {
@@ -183,12 +176,12 @@ void SaveBitmap(const Capture &capture, const std::string &path) {
 // ---- Windows of the started copy -------------------------------------------------
 
 struct Search {
-    const char *className;
+    const char* className;
     DWORD processId;
     HWND found;
 };
 BOOL CALLBACK FindVisible(HWND window, LPARAM param) {
-    Search &search = *reinterpret_cast<Search *>(param);
+    Search& search = *reinterpret_cast<Search*>(param);
     char name[64] = {};
     GetClassNameA(window, name, sizeof name);
     DWORD processId = 0;
@@ -200,7 +193,7 @@ BOOL CALLBACK FindVisible(HWND window, LPARAM param) {
     }
     return TRUE;
 }
-HWND VisibleWindow(const char *className, DWORD processId) {
+HWND VisibleWindow(const char* className, DWORD processId) {
     Search search = {className, processId, nullptr};
     EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&search));
     return search.found;
@@ -222,7 +215,7 @@ void Click(int x, int y) {
 
 // ---- The checks ------------------------------------------------------------------------
 
-void CheckMenu(HWND mainWindow, std::size_t &launchCount) {
+void CheckMenu(HWND mainWindow, std::size_t& launchCount) {
     // A press alone opens nothing; the release does.
     PostMessageA(mainWindow, TRAY_CALLBACK, ICON_ID, WM_RBUTTONDOWN);
     Sleep(500);
@@ -236,8 +229,7 @@ void CheckMenu(HWND mainWindow, std::size_t &launchCount) {
         return menu != nullptr;
     });
     Check("right-button release opens the menu", opened);
-    if (!opened)
-        return;
+    if (!opened) return;
     Sleep(500); // let it paint
     RECT area;
     GetWindowRect(menu, &area);
@@ -280,8 +272,7 @@ void CheckMenu(HWND mainWindow, std::size_t &launchCount) {
         int shadow = 0;
         for (int x = 30; x < shot.width - 10; ++x)
             shadow += shot.At(x, y) == GetSysColor(COLOR_BTNSHADOW);
-        if (shadow == shot.width - 40)
-            separatorY = y;
+        if (shadow == shot.width - 40) separatorY = y;
     }
     const int clickY = area.top + separatorY + 4 + (separatorY - 2) / 2;
     Click(area.left + shot.width / 2, clickY);
@@ -308,8 +299,7 @@ void CheckMenu(HWND mainWindow, std::size_t &launchCount) {
               menu = VisibleWindow("#32768", 0);
               return menu != nullptr;
           }));
-    if (menu == nullptr)
-        return;
+    if (menu == nullptr) return;
     GetWindowRect(menu, &area);
     Check("menu stays above the taskbar", area.bottom <= bar.top + 1,
           std::to_string(area.bottom) + " > " + std::to_string(bar.top));
@@ -334,8 +324,7 @@ void CheckAbout(HWND mainWindow, DWORD processId) {
         return box != nullptr && IsWindowVisible(box);
     });
     Check("About Quillon... opens the box", opened);
-    if (!opened)
-        return;
+    if (!opened) return;
     DWORD owner = 0;
     GetWindowThreadProcessId(box, &owner);
     Check("the box belongs to quickdock", owner == processId);
@@ -349,8 +338,7 @@ void CheckAbout(HWND mainWindow, DWORD processId) {
     SaveBitmap(shot, binDir + "\\..\\about.bmp");
     long blue = 0;
     for (int y = 0; y < shot.height; ++y)
-        for (int x = 0; x < shot.width; ++x)
-            blue += shot.At(x, y) == RGB(0, 0, 255);
+        for (int x = 0; x < shot.width; ++x) blue += shot.At(x, y) == RGB(0, 0, 255);
     Check("the link is drawn in blue", blue > 50, std::to_string(blue) + " blue pixels");
 
     PostMessageA(box, WM_KEYDOWN, VK_ESCAPE, 0);
@@ -361,7 +349,7 @@ void CheckAbout(HWND mainWindow, DWORD processId) {
     Check("OK closes the box", WaitFor(5000, [&] { return !IsWindow(box); }));
 }
 
-void Run(const std::string &quickdock) {
+void Run(const std::string& quickdock) {
     DeleteFileA((binDir + "\\quillon-launches.txt").c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -388,7 +376,7 @@ void Run(const std::string &quickdock) {
         Check("double-click shows no menu", VisibleWindow("#32768", 0) == nullptr);
 
         // Every tool command, as the menu delivers it.
-        for (const auto &tool : TOOLS) {
+        for (const auto& tool : TOOLS) {
             PostMessageA(mainWindow, WM_COMMAND, tool.id, 0);
             const std::string got = WaitForLaunch(++launchCount);
             Check("command " + std::to_string(tool.id) + " starts " + tool.toolSwitch,
@@ -409,23 +397,21 @@ void Run(const std::string &quickdock) {
     const bool ended = WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0 &&
                        GetExitCodeProcess(process.hProcess, &code) && code == 0;
     Check("Quit ends quickdock with exit code 0", ended, "exit code " + std::to_string(code));
-    if (!ended)
-        TerminateProcess(process.hProcess, 1);
+    if (!ended) TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: quickdock_tools_driver BIN_DIR RESULTS.TXT\n");
         return 2;
     }
     binDir = argv[1];
     results = std::fopen(argv[2], "wb"); // LF line ends, as the harness greps them
-    if (results == nullptr)
-        return 2;
+    if (results == nullptr) return 2;
     Run(binDir + "\\quickdock.exe");
     std::fprintf(results, "DONE\n");
     std::fclose(results);

@@ -9,18 +9,15 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR parameters, int) {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return 1;
-    char *slash = std::strrchr(path, '\\');
-    if (slash == nullptr)
-        return 1;
+    if (length == 0 || length >= MAX_PATH) return 1;
+    char* slash = std::strrchr(path, '\\');
+    if (slash == nullptr) return 1;
     std::strcpy(slash + 1, "quillon-launches.txt");
 
     // Several starts may race: append through a shared handle, one write each.
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 1;
+    if (file == INVALID_HANDLE_VALUE) return 1;
     char line[1024];
     const int size = wsprintfA(line, "[%s]\r\n", parameters);
     DWORD written = 0;
