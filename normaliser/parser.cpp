@@ -132,7 +132,7 @@ const char PLACEHOLDER_DATE[] = ":D";
 // 0 statement, 1 list_tokens, 2 token.
 //
 // action[state][terminal] encodes:
-//     S(n)   shift, and go to state n
+//     n > 0  shift, and go to state n
 //     SR(r)  shift, then at once reduce by rule r. The state a plain shift
 //            would enter (token: X .) reduces by default without looking
 //            ahead, so the two steps are folded into one: the shifted entry
@@ -157,9 +157,6 @@ constexpr int STATES = 5;
 constexpr int ERR = 0;
 constexpr int ACCEPT = 1000;
 constexpr int SHIFT_REDUCE = 100;
-constexpr int S(int state) {
-    return state;
-}
 constexpr int SR(int rule) {
     return SHIFT_REDUCE + rule;
 }
@@ -315,6 +312,8 @@ int parse_statement() {
             parser.lookahead = lookahead;
             return 0;
         } else if (act > 0) {
+            // A plain shift (state `act`): none in these tables, since every
+            // shifted token is reduced at once, but the loop stays general.
             push(depth, act, token_text);
             lookahead = NO_LOOKAHEAD;
         } else if (act < 0) {
@@ -327,6 +326,7 @@ int parse_statement() {
 }
 
 void fatal_error(const char* message) {
+    input_limit = nullptr; // the statement's read-ahead limit ends with it
     std::fputs(message, stderr);
     std::exit(-1);
 }
