@@ -11,6 +11,8 @@
 //
 // The icon's presence is asked of the shell itself: NIM_MODIFY without flags
 // changes nothing and succeeds only for an icon the notification area has.
+#include "tests/wine/driver_support.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -29,19 +31,6 @@ const WORD CMD_QUIT = 105;
 const DWORD STARTUP_LIMIT_MS = 30000;
 const DWORD EXIT_LIMIT_MS = 15000;
 
-FILE* results;
-int failures;
-
-void Check(const char* name, bool ok, const std::string& why = "") {
-    if (ok) {
-        std::fprintf(results, "PASS %s\n", name);
-    } else {
-        std::fprintf(results, "FAIL %s: %s\n", name, why.c_str());
-        ++failures;
-    }
-    std::fflush(results);
-}
-
 BOOL IconCall(DWORD command, HWND window, UINT id) {
     NOTIFYICONDATAA data = {};
     data.cbSize = 88;
@@ -51,16 +40,6 @@ BOOL IconCall(DWORD command, HWND window, UINT id) {
 }
 bool IconPresent(HWND window, UINT id = ICON_ID) {
     return IconCall(NIM_MODIFY, window, id) != 0;
-}
-
-// Polls `condition` every 100 ms for at most limitMs.
-template <typename Condition> bool WaitFor(DWORD limitMs, Condition condition) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (condition()) return true;
-        if (GetTickCount() - start >= limitMs) return false;
-        Sleep(100);
-    }
 }
 
 struct WindowSearch {

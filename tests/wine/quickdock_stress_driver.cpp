@@ -24,6 +24,8 @@
 // GetGuiResources and the handle count report 0; the results then say so, and
 // the window count is the measure that remains. The private memory is noted
 // after every phase.
+#include "tests/wine/driver_support.h"
+
 #include <windows.h>
 
 #include <psapi.h>
@@ -47,33 +49,7 @@ const WORD TOOL_IDS[] = {40008, 32773, 40001, 40002, 40003, 40029, 40031, 40034,
                          40024, 40025, 40005, 40021, 40030, 40027, 40028, 40033};
 const char ABOUT_TITLE[] = " About Quillon";
 
-FILE* results;
-int failures;
 std::string binDir;
-
-void Check(const std::string& name, bool ok, const std::string& why = "") {
-    if (ok) {
-        std::fprintf(results, "PASS %s\n", name.c_str());
-    } else {
-        std::fprintf(results, "FAIL %s: %s\n", name.c_str(), why.c_str());
-        ++failures;
-    }
-    std::fflush(results);
-}
-
-void Note(const std::string& text) {
-    std::fprintf(results, "NOTE %s\n", text.c_str());
-    std::fflush(results);
-}
-
-template <typename Condition> bool WaitFor(DWORD limitMs, Condition condition) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (condition()) return true;
-        if (GetTickCount() - start >= limitMs) return false;
-        Sleep(20);
-    }
-}
 
 std::size_t LaunchCount() {
     std::ifstream file(binDir + "\\quillon-launches.txt", std::ios::binary);
@@ -180,23 +156,10 @@ void StillWell(const std::string& after, HANDLE process, HWND mainWindow, std::s
 
 void Run(const std::string& quickdock) {
     DeleteFileA((binDir + "\\quillon-launches.txt").c_str());
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + quickdock + "\"";
-    if (!CreateProcessA(quickdock.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        binDir.c_str(), &startup, &process)) {
-        Check("quickdock starts", false, "CreateProcess error " + std::to_string(GetLastError()));
-        return;
-    }
     HWND mainWindow = nullptr;
-    const bool found = WaitFor(30000, [&] {
-        mainWindow = FindWindowA(MAIN_CLASS, MAIN_TITLE);
-        return mainWindow != nullptr;
-    });
-    Check("quickdock is running", found);
-    if (!found) {
-        TerminateProcess(process.hProcess, 1);
+    if (!StartQuickdock(quickdock, binDir, &process, &mainWindow)) {
+        if (process.hProcess != nullptr) TerminateProcess(process.hProcess, 1);
         return;
     }
     const std::size_t launches = 0;
@@ -234,7 +197,9 @@ void Run(const std::string& quickdock) {
     int cleanEnds = 0;
     for (int i = 0; i < 20; ++i) {
         PROCESS_INFORMATION second = {};
-        std::string line = commandLine;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string line = "\"" + quickdock + "\"";
         if (!CreateProcessA(quickdock.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
                             binDir.c_str(), &startup, &second))
             continue;

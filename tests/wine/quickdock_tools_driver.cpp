@@ -19,6 +19,8 @@
 //
 // The mouse events are delivered as the shell delivers them: the callback
 // message with the icon id and the mouse message.
+#include "tests/wine/driver_support.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -50,28 +52,7 @@ const struct { WORD id; const char *toolSwitch; } TOOLS[] = {
 };
 // clang-format on
 
-FILE* results;
-int failures;
 std::string binDir;
-
-void Check(const std::string& name, bool ok, const std::string& why = "") {
-    if (ok) {
-        std::fprintf(results, "PASS %s\n", name.c_str());
-    } else {
-        std::fprintf(results, "FAIL %s: %s\n", name.c_str(), why.c_str());
-        ++failures;
-    }
-    std::fflush(results);
-}
-
-template <typename Condition> bool WaitFor(DWORD limitMs, Condition condition) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (condition()) return true;
-        if (GetTickCount() - start >= limitMs) return false;
-        Sleep(50);
-    }
-}
 
 // ---- Launch log of the stand-in ----------------------------------------------
 
@@ -351,21 +332,10 @@ void CheckAbout(HWND mainWindow, DWORD processId) {
 
 void Run(const std::string& quickdock) {
     DeleteFileA((binDir + "\\quillon-launches.txt").c_str());
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + quickdock + "\"";
-    if (!CreateProcessA(quickdock.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        binDir.c_str(), &startup, &process)) {
-        Check("quickdock starts", false, "CreateProcess error " + std::to_string(GetLastError()));
-        return;
-    }
     HWND mainWindow = nullptr;
-    const bool found = WaitFor(30000, [&] {
-        mainWindow = FindWindowA(MAIN_CLASS, MAIN_TITLE);
-        return mainWindow != nullptr;
-    });
-    Check("quickdock is running", found);
+    const bool found = StartQuickdock(quickdock, binDir, &process, &mainWindow);
+    if (process.hProcess == nullptr) return; // it did not even start
     if (found) {
         std::size_t launchCount = 0;
 
