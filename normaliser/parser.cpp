@@ -2,6 +2,7 @@
 
 #include "normaliser/allocation.h"
 #include "normaliser/lexer.h"
+#include "normaliser/token_scanner.h"
 
 #include <cassert>
 #include <cstdint>
@@ -82,8 +83,30 @@ void grow_writer(TextWriter& w, std::size_t room) {
     w.end = text_buffer.data + text_buffer.capacity;
 }
 
-// Appends [blank] text, upper-casing it when `upper` is set. The terminator
-// is written by finish_text, once per statement.
+// Copies `length` bytes from `text` to `out` upper-cased and returns the end
+// of the copy. Eight bytes at a time while eight bytes can be read within
+// the statement, whose end (one past its NUL) is `limit`, if known: the
+// store of the last word may run up to WORD_SLACK - 1 bytes past the copy.
+inline char* copy_upper(char* out, const char* text, std::size_t length, const char* limit) {
+    std::size_t i = 0;
+    if (limit != nullptr) {
+        auto readable = static_cast<std::size_t>(limit - text);
+        for (; i < length && i + 8 <= readable; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text + i, 8);
+            word = upper_case_word(word);
+            std::memcpy(out + i, &word, 8);
+        }
+    }
+    for (; i < length; ++i) {
+        out[i] = static_cast<char>(upper_case.map[static_cast<unsigned char>(text[i])]);
+    }
+    return out + length;
+}
+
+// Appends [blank] text, upper-casing it when `upper` is set (only TOKEN
+// texts are, and they lie in the statement). The terminator is written by
+// finish_text, once per statement.
 inline void append_bytes(TextWriter& w, const char* text, std::size_t length, bool upper) {
     if (static_cast<std::size_t>(w.end - w.out) < length + 2 + WORD_SLACK) {
         grow_writer(w, length + 2 + WORD_SLACK);
@@ -91,25 +114,11 @@ inline void append_bytes(TextWriter& w, const char* text, std::size_t length, bo
     char* out = w.out;
     if (out != text_buffer.data) *out++ = ' ';
     if (upper) {
-        std::size_t i = 0;
-        // Whole words while the statement has eight bytes left to read (only
-        // TOKEN texts are upper-cased, and they lie in the statement).
-        if (input_limit != nullptr) {
-            while (i < length && static_cast<std::size_t>(input_limit - (text + i)) >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, text + i, 8);
-                word = upper_case_word(word);
-                std::memcpy(out + i, &word, 8);
-                i += 8;
-            }
-        }
-        for (; i < length; ++i) {
-            out[i] = static_cast<char>(upper_case.map[static_cast<unsigned char>(text[i])]);
-        }
+        w.out = copy_upper(out, text, length, input_limit);
     } else {
         std::memcpy(out, text, length);
+        w.out = out + length;
     }
-    w.out = out + length;
 }
 
 void finish_text(const TextWriter& w) {
@@ -165,7 +174,7 @@ constexpr int R(int rule) {
 }
 
 // clang-format off
-const int action[STATES][TERMINALS] = {
+constexpr int action[STATES][TERMINALS] = {
 /*            $end     TOKEN  STRING  NUMBER  DATE */
 /* 0 */     { ERR,     SR(4), SR(5),  SR(6),  SR(7) },
 /* 1 */     { ACCEPT,  ERR,   ERR,    ERR,    ERR   },
@@ -173,9 +182,9 @@ const int action[STATES][TERMINALS] = {
 /* 3 */     { R(2),    SR(4), SR(5),  SR(6),  SR(7) },
 /* 4 */     { ERR,     ERR,   ERR,    ERR,    ERR   },
 };
-const int default_reduction[STATES] = { 0, 0, 1, 0, 3 };
+constexpr int default_reduction[STATES] = { 0, 0, 1, 0, 3 };
 
-const int goto_state[STATES][3] = {
+constexpr int goto_state[STATES][3] = {
 /*          statement  list_tokens  token */
 /* 0 */   { 1,         2,           3 },
 /* 1 */   { 0,         0,           0 },
@@ -184,8 +193,8 @@ const int goto_state[STATES][3] = {
 /* 4 */   { 0,         0,           0 },
 };
 // Rule r: left-hand non-terminal and length of the right-hand side.
-const int rule_lhs[8]    = { -1, 0, 1, 1, 2, 2, 2, 2 };
-const int rule_length[8] = {  0, 1, 1, 2, 1, 1, 1, 1 };
+constexpr int rule_lhs[8]    = { -1, 0, 1, 1, 2, 2, 2, 2 };
+constexpr int rule_length[8] = {  0, 1, 1, 2, 1, 1, 1, 1 };
 // clang-format on
 
 constexpr int START_STATE = 0;
@@ -201,15 +210,24 @@ struct Parser {
     const char* value_stack[PARSER_STACK_DEPTH];
     int depth;     // entries in use on both stacks, as the last parse left them
     int lookahead; // terminal number, or NO_LOOKAHEAD, as the last parse left it
+    // State entries [run_begin, run_end) all hold the same state: the token
+    // loop pushed them. A store below run_end shortens the run.
+    int run_begin;
+    int run_end;
 };
 Parser parser;
 
 // The parse loop keeps the depth in a local (a register across the lexer
 // calls) and hands it to push and reduce; parser.depth is written back when
 // the parse ends.
+inline void store_state(int index, int state) {
+    if (index < parser.run_end) parser.run_end = index;
+    parser.state_stack[index] = state;
+}
+
 inline void push(int& depth, int state, const char* value) {
     if (depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
-    parser.state_stack[depth] = state;
+    store_state(depth, state);
     parser.value_stack[depth] = value;
     ++depth;
 }
@@ -221,6 +239,72 @@ const char* const rule_placeholder[8] = {
     PLACEHOLDER_DATE,
 };
 constexpr int RULE_TOKEN = 4;
+
+// A state in which every token terminal is shifted and reduced at once by a
+// rule whose goto leads back to the same state (list_tokens : token .
+// list_tokens, after the first token). There the parse is a plain loop over
+// the tokens, each appended and pushed as the table machinery would, with
+// the lexer's cursor in a local.
+struct TokenLoops {
+    bool state[STATES];
+    constexpr TokenLoops() : state() {
+        for (int st = 0; st < STATES; ++st) {
+            bool loops = true;
+            for (int t = 1; t < TERMINALS; ++t) {
+                int act = action[st][t];
+                loops = loops && act >= SHIFT_REDUCE && act != ACCEPT &&
+                        goto_state[st][rule_lhs[act - SHIFT_REDUCE]] == st;
+            }
+            state[st] = loops;
+        }
+    }
+};
+constexpr TokenLoops token_loops;
+static_assert(token_loops.state[3] && !token_loops.state[0], "the token list loops on itself");
+
+// Bytes the normalised text of one statement of `length` bytes can take: a
+// TOKEN adds a blank and its own bytes, a literal a blank and two bytes, and
+// fewer than PARSER_STACK_DEPTH tokens are appended. Then the NUL, and the
+// slack for the last word store.
+inline std::size_t most_text(std::size_t length) {
+    return length + 3 * std::size_t{PARSER_STACK_DEPTH} + 1 + WORD_SLACK;
+}
+
+// Reads and appends tokens in the looping `state` up to the end of the text,
+// whose look-ahead (terminal 0) it leaves to the table loop. Each token costs
+// what shift-and-reduce costs there: the stack check first (the 5000th token
+// overflows before it is appended), its text or placeholder, one push.
+inline void run_token_loop(TextWriter& w, int& depth, int state) {
+    token_scanner::Scan scan{input_cursor, input_limit, nullptr, 0};
+    const int* row = action[state];
+    char* out = w.out;
+    char* const base = text_buffer.data;
+    parser.run_begin = depth;
+    for (;;) {
+        int code = token_scanner::scan_token(scan);
+        if (code == END_OF_TEXT) break;
+        if (depth >= PARSER_STACK_DEPTH) {
+            input_cursor = scan.cursor;
+            fatal_error(YACC_STACK_OVERFLOW);
+        }
+        int rule = row[code - 256] - SHIFT_REDUCE;
+        if (out != base) *out++ = ' ';
+        if (rule == RULE_TOKEN && scan.length == 1) { // punctuation, mostly
+            *out++ = static_cast<char>(upper_case.map[static_cast<unsigned char>(*scan.text)]);
+        } else if (rule == RULE_TOKEN) {
+            out = copy_upper(out, scan.text, scan.length, scan.limit);
+        } else {
+            std::memcpy(out, rule_placeholder[rule], 2);
+            out += 2;
+        }
+        parser.state_stack[depth] = state;
+        parser.value_stack[depth] = scan.text;
+        ++depth;
+    }
+    parser.run_end = depth;
+    input_cursor = scan.cursor;
+    w.out = out;
+}
 
 // Runs rule r's action on the value of its first right-hand symbol.
 inline void run_action(TextWriter& w, int rule, const char* value) {
@@ -245,9 +329,18 @@ inline void reduce(TextWriter& w, int& depth, int rule) {
         // the text) only takes one entry off each stack per step: run the
         // chain in one tight loop, then the last step as usual. The value
         // carried down is already in place: it is the lower entry's own.
+        // Entries of the token loop's run are all one state, so the test
+        // that holds for one of them holds for every one below it in the
+        // run: those steps are taken at once.
+        const int step = length - 1;
         while (depth > length && goto_state[parser.state_stack[depth - 1 - length]][lhs] == state &&
                default_reduction[state] == rule) {
-            depth -= length - 1;
+            int below = depth - 1 - length;
+            if (below >= parser.run_begin && below < parser.run_end) {
+                depth -= ((below - parser.run_begin) / step + 1) * step;
+            } else {
+                depth -= step;
+            }
         }
     }
     depth -= length;
@@ -255,7 +348,7 @@ inline void reduce(TextWriter& w, int& depth, int rule) {
     run_action(w, rule, result);
     int uncovered = parser.state_stack[depth - 1];
     assert(depth < PARSER_STACK_DEPTH);
-    parser.state_stack[depth] = goto_state[uncovered][lhs];
+    store_state(depth, goto_state[uncovered][lhs]);
     ++depth;
 }
 
@@ -278,16 +371,24 @@ int parse_statement() {
     // 1. Reset: only the start state on the stacks, no look-ahead.
     assert(normalized_text == nullptr);
     text_buffer.length = 0;
-    input_limit = input_cursor + std::strlen(input_cursor) + 1;
+    std::size_t length = std::strlen(input_cursor);
+    input_limit = input_cursor + length + 1;
+    reserve_text(most_text(length)); // no token of this statement needs to grow the text
     TextWriter w = start_writer();
     int depth = 0;
     int lookahead = NO_LOOKAHEAD;
+    parser.run_begin = parser.run_end = 0;
     push(depth, START_STATE, nullptr);
     for (;;) {
         int state = parser.state_stack[depth - 1];
         // 2. Default reduction, without reading a token.
         if (default_reduction[state] != 0) {
             reduce(w, depth, default_reduction[state]);
+            continue;
+        }
+        if (lookahead == NO_LOOKAHEAD && token_loops.state[state]) {
+            run_token_loop(w, depth, state);
+            lookahead = 0; // end of text
             continue;
         }
         if (lookahead == NO_LOOKAHEAD) {
