@@ -92,6 +92,21 @@ TEST(ParserTest, AcceptsTheMostTokensTheStacksHold) {
     EXPECT_EQ(normalised.back(), 'A');
 }
 
+// The most text one statement can make: every byte a token, half of them
+// one-digit numbers that become a blank and ":N" (three bytes for one).
+TEST(ParserTest, DensestStatementOfTheMostTokens) {
+    std::string text;
+    for (int i = 0; i < PARSER_STACK_DEPTH - 1; ++i) text += i % 2 == 0 ? '1' : '(';
+    std::string normalised = normalise(text);
+    ASSERT_EQ(normalised.size(), 2500u * 2 + 2499u * 1 + 4998u);
+    EXPECT_EQ(normalised.substr(0, 9), ":N ( :N (");
+    EXPECT_EQ(normalised.substr(normalised.size() - 4), "( :N");
+    // A word that ends the statement is upper-cased to its last byte, and the
+    // next statement starts a text of its own.
+    EXPECT_EQ(normalise("select abcdefghijklmnopq"), "SELECT ABCDEFGHIJKLMNOPQ");
+    EXPECT_EQ(normalise("x"), "X");
+}
+
 using ParserDeathTest = ::testing::Test;
 
 TEST(ParserDeathTest, StatementWithoutTokensIsASyntaxError) {
