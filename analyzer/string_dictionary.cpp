@@ -3,6 +3,7 @@
 #include "normaliser/allocation.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -171,6 +172,51 @@ inline std::size_t mismatch(const unsigned char* a, const unsigned char* b, std:
 
 } // namespace
 
+// One slot of the recent texts: a text of `length` bytes (0: empty slot),
+// the hash that chose the slot, and the text's id.
+struct RecentText {
+    std::uint64_t hash;
+    std::uint32_t length;
+    std::int32_t id;
+    unsigned char bytes[RECENT_TEXT_MOST];
+};
+static_assert(sizeof(RecentText) == 256, "a slot is four cache lines");
+
+namespace {
+
+// 64-bit hash of a text, eight bytes at a time. Only the slot choice depends
+// on it: a slot answers only after its bytes compare equal.
+std::uint64_t hash_text(const unsigned char* text, std::size_t length) {
+    constexpr std::uint64_t K = 0x9E3779B97F4A7C15u;
+    std::uint64_t h = length * K;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        h = (h ^ word) * K;
+        h ^= h >> 29;
+    }
+    if (i < length) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text + i, length - i);
+        h = (h ^ word) * K;
+    }
+    h ^= h >> 32;
+    return h * K;
+}
+
+// The slot for a text, or null while the slots are not allocated. They are
+// allocated with the first text; without them every call walks the trie.
+RecentText* recent_slot(StringDictionary* d, std::uint64_t hash) {
+    if (d->recent == nullptr) {
+        d->recent = static_cast<RecentText*>(std::calloc(RECENT_TEXTS, sizeof(RecentText)));
+        if (d->recent == nullptr) return nullptr;
+    }
+    return &d->recent[hash >> 52]; // the top 12 bits: 4096 slots
+}
+
+} // namespace
+
 StringDictionary* create_dictionary() {
     auto* d = static_cast<StringDictionary*>(
         checked_realloc(nullptr, sizeof(StringDictionary), NOT_ENOUGH_MEMORY));
@@ -237,10 +283,9 @@ std::int32_t intern_string(StringDictionary* d, const char* text) {
  *        new branch state holding the table. i = 0: it becomes that branch.
  * Exactly one new id is taken for every text added.
  */
-std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::size_t length) {
-    // 1.
-    if (text == nullptr) return 0;
-    if (length == 0) return 1;
+namespace {
+
+std::int32_t walk(StringDictionary* d, const unsigned char* text, std::size_t length) {
     reserve_states(d, MOST_NEW_STATES + length / MAX_FRAGMENT);
     // 2.
     if (d->root == NO_STATE) {
@@ -354,7 +399,36 @@ std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::s
     }
 }
 
+} // namespace
+
+// A text seen lately is answered from its slot of the recent texts: one hash
+// and one compare instead of a walk that waits on memory at every branch.
+// Every other text walks the trie (steps 2 to 4) and then takes the slot.
+// The slots only ever hold texts with the ids the trie gave them, so the
+// answer is the trie's in every case.
+std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::size_t length) {
+    // 1.
+    if (text == nullptr) return 0;
+    if (length == 0) return 1;
+    if (length > RECENT_TEXT_MOST) return walk(d, text, length);
+    std::uint64_t hash = hash_text(text, length);
+    RecentText* slot = recent_slot(d, hash);
+    if (slot != nullptr && slot->hash == hash && slot->length == length &&
+        std::memcmp(slot->bytes, text, length) == 0) {
+        return slot->id;
+    }
+    std::int32_t result = walk(d, text, length);
+    if (slot != nullptr) {
+        slot->hash = hash;
+        slot->length = static_cast<std::uint32_t>(length);
+        slot->id = result < 0 ? -result : result;
+        std::memcpy(slot->bytes, text, length);
+    }
+    return result;
+}
+
 std::size_t dictionary_heap_bytes(const StringDictionary* d) {
     return sizeof(StringDictionary) + std::size_t{d->state_capacity} * sizeof(State) +
-           d->table_bytes + d->byte_total;
+           d->table_bytes + d->byte_total +
+           (d->recent != nullptr ? RECENT_TEXTS * sizeof(RecentText) : 0);
 }
