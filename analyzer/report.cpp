@@ -29,11 +29,11 @@ inline char* put_number(char* out, std::int32_t value) {
     return end;
 }
 
-} // namespace
+// What follows the record id on a line: "\tgroup\tsize\tfirst member\r\n",
+// at most 3 * 11 + 3 + 2 bytes.
+constexpr std::size_t SUFFIX_MOST = 38;
 
-std::size_t format_report_line(char* out, std::int32_t id, std::int32_t group, std::int32_t size,
-                               std::int32_t first_member) {
-    char* p = put_number(out, id);
+char* put_suffix(char* p, std::int32_t group, std::int32_t size, std::int32_t first_member) {
     *p++ = '\t';
     p = put_number(p, group);
     *p++ = '\t';
@@ -42,6 +42,35 @@ std::size_t format_report_line(char* out, std::int32_t id, std::int32_t group, s
     p = put_number(p, first_member);
     *p++ = '\r';
     *p++ = '\n';
+    return p;
+}
+
+// The lines of one group differ only in the record id, so each group's
+// suffix is formatted once and then copied, 40 bytes at a time whatever its
+// length. The slots are chosen by group number and name the group they
+// hold by all three numbers, so a slot left by an earlier report (tests
+// write several in one process) is never taken for another group. Group
+// numbers start at 2: a zeroed slot holds none.
+struct GroupSuffix {
+    std::int32_t group;
+    std::int32_t size;
+    std::int32_t first_member;
+    std::uint32_t length;
+    char text[40];
+};
+static_assert(sizeof(GroupSuffix::text) >= SUFFIX_MOST, "a suffix fits its slot");
+constexpr std::size_t SUFFIX_SLOTS = 4096;
+GroupSuffix suffixes[SUFFIX_SLOTS];
+
+// Room a line needs in the buffer: its id, and the suffix's whole copy.
+constexpr std::size_t LINE_ROOM = 11 + sizeof(GroupSuffix::text);
+
+} // namespace
+
+std::size_t format_report_line(char* out, std::int32_t id, std::int32_t group, std::int32_t size,
+                               std::int32_t first_member) {
+    char* p = put_number(out, id);
+    p = put_suffix(p, group, size, first_member);
     return static_cast<std::size_t>(p - out);
 }
 
@@ -52,13 +81,23 @@ bool write_report(int fd) {
         const ListedRecord& record = record_list.base[i];
         const StatementGroup& group = group_of(record);
         if (group.size <= 1 && !full_report) continue;
-        if (REPORT_BUFFER_SIZE - used < REPORT_LINE_MAX) {
+        if (REPORT_BUFFER_SIZE - used < LINE_ROOM) {
             if (!write_all(fd, buffer, used)) return false;
             used = 0;
         }
-        // The report numbers groups from 1; dictionary ids start at 2.
-        used += format_report_line(buffer + used, record.id, group.number - 1, group.size,
-                                   group.first_member);
+        GroupSuffix& suffix = suffixes[static_cast<std::uint32_t>(group.number) % SUFFIX_SLOTS];
+        if (suffix.group != group.number || suffix.size != group.size ||
+            suffix.first_member != group.first_member) {
+            // The report numbers groups from 1; dictionary ids start at 2.
+            char* end = put_suffix(suffix.text, group.number - 1, group.size, group.first_member);
+            suffix.group = group.number;
+            suffix.size = group.size;
+            suffix.first_member = group.first_member;
+            suffix.length = static_cast<std::uint32_t>(end - suffix.text);
+        }
+        char* out = put_number(buffer + used, record.id);
+        std::memcpy(out, suffix.text, sizeof suffix.text);
+        used = static_cast<std::size_t>(out + suffix.length - buffer);
     }
     return write_all(fd, buffer, used);
 }

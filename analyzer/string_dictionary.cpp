@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -46,13 +47,14 @@ void advise_huge_pages(void* block, std::size_t size) {
 #endif
 }
 
-// A block of `bytes` for one of the dictionary's chunks, never freed. A block
-// of one huge page is aligned to one (inside a block of twice the size, whose
-// unused pages are never touched) and advised to use it.
-unsigned char* new_chunk(std::size_t bytes, const char* message) {
+// A block of `bytes` for one of the dictionary's chunks, never freed, zeroed
+// if asked. A block of one huge page is aligned to one (inside a block of
+// twice the size, whose unused pages are never touched) and advised to use it.
+unsigned char* new_chunk(std::size_t bytes, const char* message, bool zeroed) {
     bool huge = HUGE_PAGES && bytes == HUGE_PAGE;
-    auto* chunk =
-        static_cast<unsigned char*>(checked_realloc(nullptr, huge ? 2 * bytes : bytes, message));
+    std::size_t size = huge ? 2 * bytes : bytes;
+    auto* chunk = static_cast<unsigned char*>(zeroed ? checked_calloc(1, size, message)
+                                                     : checked_realloc(nullptr, size, message));
     if (huge) {
         auto aligned = (reinterpret_cast<std::uintptr_t>(chunk) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
         chunk = reinterpret_cast<unsigned char*>(aligned);
@@ -105,7 +107,7 @@ const unsigned char* copy_bytes(StringDictionary* d, const unsigned char* text,
             std::size_t chunk =
                 d->byte_chunk == nullptr ? BYTE_CHUNK_FIRST : 2 * d->byte_chunk_size;
             if (chunk > HUGE_PAGE) chunk = HUGE_PAGE;
-            d->byte_chunk = new_chunk(chunk, NOT_ENOUGH_MEMORY_FOR_STATE);
+            d->byte_chunk = new_chunk(chunk, NOT_ENOUGH_MEMORY_FOR_STATE, false);
             d->byte_chunk_used = 0;
             d->byte_chunk_size = chunk;
             d->byte_total += chunk;
@@ -172,15 +174,20 @@ inline std::size_t mismatch(const unsigned char* a, const unsigned char* b, std:
 
 } // namespace
 
-// One slot of the recent texts: a text of `length` bytes (0: empty slot),
-// the hash that chose the slot, and the text's id.
-struct RecentText {
+// One set of the recent texts: two entries, the one used last first, each
+// naming which of the set's two text buffers holds its bytes (so that
+// reordering them moves 16 bytes, not texts). An entry of length 0 is empty.
+struct RecentEntry {
     std::uint64_t hash;
-    std::uint32_t length;
     std::int32_t id;
-    unsigned char bytes[RECENT_TEXT_MOST];
+    std::uint16_t length;
+    std::uint16_t buffer;
 };
-static_assert(sizeof(RecentText) == 256, "a slot is four cache lines");
+struct RecentSet {
+    RecentEntry entry[2];
+    unsigned char text[2][RECENT_TEXT_MOST];
+};
+static_assert(sizeof(RecentSet) == 1024, "a set is one kibibyte");
 
 namespace {
 
@@ -205,14 +212,43 @@ std::uint64_t hash_text(const unsigned char* text, std::size_t length) {
     return h * K;
 }
 
-// The slot for a text, or null while the slots are not allocated. They are
+// The set for a text, or null while the sets are not allocated. They are
 // allocated with the first text; without them every call walks the trie.
-RecentText* recent_slot(StringDictionary* d, std::uint64_t hash) {
+RecentSet* recent_set(StringDictionary* d, std::uint64_t hash) {
     if (d->recent == nullptr) {
-        d->recent = static_cast<RecentText*>(std::calloc(RECENT_TEXTS, sizeof(RecentText)));
+        d->recent = static_cast<RecentSet*>(optional_calloc(RECENT_SETS, sizeof(RecentSet)));
         if (d->recent == nullptr) return nullptr;
     }
-    return &d->recent[hash >> 52]; // the top 12 bits: 4096 slots
+    return &d->recent[hash >> 53]; // the top 11 bits: 2048 sets
+}
+
+// The id of the text if the set holds it, else 0. A hit on the second
+// entry makes it the first.
+std::int32_t recall(RecentSet* set, std::uint64_t hash, const unsigned char* text,
+                    std::size_t length) {
+    for (int k = 0; k < 2; ++k) {
+        const RecentEntry& e = set->entry[k];
+        if (e.hash == hash && e.length == length &&
+            std::memcmp(set->text[e.buffer], text, length) == 0) {
+            std::int32_t id = e.id;
+            if (k == 1) std::swap(set->entry[0], set->entry[1]);
+            return id;
+        }
+    }
+    return 0;
+}
+
+// Puts the text first in its set; the entry used least lately gives way.
+void remember(RecentSet* set, std::uint64_t hash, const unsigned char* text, std::size_t length,
+              std::int32_t id) {
+    std::uint16_t buffer = 0;
+    if (set->entry[0].length != 0) {
+        buffer = set->entry[1].length != 0 ? set->entry[1].buffer
+                                           : static_cast<std::uint16_t>(1 - set->entry[0].buffer);
+    }
+    set->entry[1] = set->entry[0];
+    set->entry[0] = RecentEntry{hash, id, static_cast<std::uint16_t>(length), buffer};
+    std::memcpy(set->text[buffer], text, length);
 }
 
 } // namespace
@@ -232,14 +268,14 @@ BranchTable* new_branch_table(StringDictionary* d) {
         std::size_t tables = d->table_chunk_size == 0 ? TABLE_CHUNK_FIRST : 2 * d->table_chunk_size;
         if (tables > TABLE_CHUNK_MOST) tables = TABLE_CHUNK_MOST;
         std::size_t bytes = tables * sizeof(BranchTable);
-        d->table_chunk = reinterpret_cast<BranchTable*>(new_chunk(bytes, NOT_ENOUGH_MEMORY));
+        static_assert(NO_STATE == 0, "a zeroed table has every slot empty");
+        d->table_chunk = reinterpret_cast<BranchTable*>(new_chunk(bytes, NOT_ENOUGH_MEMORY, true));
         d->table_chunk_left = tables;
         d->table_chunk_size = tables;
         d->table_bytes += bytes;
     }
-    BranchTable* table = d->table_chunk++;
+    BranchTable* table = d->table_chunk++; // zeroed with its chunk: all slots empty
     --d->table_chunk_left;
-    std::memset(table, 0, sizeof *table);
     ++d->table_count;
     return table;
 }
@@ -401,10 +437,10 @@ std::int32_t walk(StringDictionary* d, const unsigned char* text, std::size_t le
 
 } // namespace
 
-// A text seen lately is answered from its slot of the recent texts: one hash
+// A text seen lately is answered from its set of the recent texts: one hash
 // and one compare instead of a walk that waits on memory at every branch.
-// Every other text walks the trie (steps 2 to 4) and then takes the slot.
-// The slots only ever hold texts with the ids the trie gave them, so the
+// Every other text walks the trie (steps 2 to 4) and is then remembered.
+// The sets only ever hold texts with the ids the trie gave them, so the
 // answer is the trie's in every case.
 std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::size_t length) {
     // 1.
@@ -412,23 +448,17 @@ std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::s
     if (length == 0) return 1;
     if (length > RECENT_TEXT_MOST) return walk(d, text, length);
     std::uint64_t hash = hash_text(text, length);
-    RecentText* slot = recent_slot(d, hash);
-    if (slot != nullptr && slot->hash == hash && slot->length == length &&
-        std::memcmp(slot->bytes, text, length) == 0) {
-        return slot->id;
-    }
+    RecentSet* set = recent_set(d, hash);
+    if (set == nullptr) return walk(d, text, length);
+    std::int32_t id = recall(set, hash, text, length);
+    if (id != 0) return id;
     std::int32_t result = walk(d, text, length);
-    if (slot != nullptr) {
-        slot->hash = hash;
-        slot->length = static_cast<std::uint32_t>(length);
-        slot->id = result < 0 ? -result : result;
-        std::memcpy(slot->bytes, text, length);
-    }
+    remember(set, hash, text, length, result < 0 ? -result : result);
     return result;
 }
 
 std::size_t dictionary_heap_bytes(const StringDictionary* d) {
     return sizeof(StringDictionary) + std::size_t{d->state_capacity} * sizeof(State) +
            d->table_bytes + d->byte_total +
-           (d->recent != nullptr ? RECENT_TEXTS * sizeof(RecentText) : 0);
+           (d->recent != nullptr ? RECENT_SETS * sizeof(RecentSet) : 0);
 }

@@ -57,9 +57,9 @@ struct State {
                      // end marker: id of the text ending here; branch: 0
 };
 
-// A text the dictionary answered lately, kept whole with its id so that the
-// next call for the same text needs no walk (see intern_bytes).
-struct RecentText;
+// Texts the dictionary answered lately, kept whole with their ids so that
+// the next call for the same text needs no walk (see intern_bytes).
+struct RecentSet;
 
 struct StringDictionary {
     StateIndex root;         // NO_STATE while the dictionary is empty
@@ -78,14 +78,14 @@ struct StringDictionary {
     std::size_t table_bytes;      // bytes allocated for table chunks
     std::size_t table_count;      // branch tables allocated
     std::size_t byte_total;       // bytes allocated for fragment copies
-    RecentText* recent;           // RECENT_TEXTS slots, or null until the first text (or
-                                  // if they could not be allocated: they only save time)
+    RecentSet* recent;            // RECENT_SETS sets, or null until the first text (or if
+                                  // they could not be allocated: they only save time)
 };
 
 // Texts of up to RECENT_TEXT_MOST bytes are remembered in one of
-// RECENT_TEXTS slots chosen by a hash of the text (1 MiB in all).
-constexpr std::size_t RECENT_TEXTS = 4096;
-constexpr std::size_t RECENT_TEXT_MOST = 240;
+// RECENT_SETS sets of two, chosen by a hash of the text (2 MiB in all).
+constexpr std::size_t RECENT_SETS = 2048;
+constexpr std::size_t RECENT_TEXT_MOST = 496;
 
 // A new, empty dictionary. Ends the process with "Not enough memory\n"
 // (status 1) when it cannot be allocated.

@@ -15,14 +15,33 @@ void out_of_memory(const char* message) {
     std::exit(1);
 }
 
-void* checked_realloc(void* block, std::size_t size, const char* message) {
+namespace {
+
+// Counts one allocation; true if fault injection says it fails.
+bool injected_failure() {
     ++allocation_count;
-    if (allocation_fail_at > 0 && allocation_count >= allocation_fail_at) {
-        out_of_memory(message);
-    }
+    return allocation_fail_at > 0 && allocation_count >= allocation_fail_at;
+}
+
+} // namespace
+
+void* checked_realloc(void* block, std::size_t size, const char* message) {
+    if (injected_failure()) out_of_memory(message);
     void* grown = std::realloc(block, size);
     if (grown == nullptr) {
         out_of_memory(message);
     }
     return grown;
+}
+
+void* checked_calloc(std::size_t count, std::size_t size, const char* message) {
+    if (injected_failure()) out_of_memory(message);
+    void* block = std::calloc(count, size);
+    if (block == nullptr) out_of_memory(message);
+    return block;
+}
+
+void* optional_calloc(std::size_t count, std::size_t size) {
+    if (injected_failure()) return nullptr;
+    return std::calloc(count, size);
 }

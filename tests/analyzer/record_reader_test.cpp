@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -268,6 +269,38 @@ TEST_F(ReportTest, RefusedWriteIsReported) {
     output = FakeOutput();
     output.refuse_after = 0;
     EXPECT_FALSE(write_report(9));
+}
+
+// More groups than the writer keeps formatted lines for, visited out of
+// order, then a second run in the same process whose groups have the same
+// numbers but other sizes and first members: every line must still be its
+// own group's.
+TEST_F(ReportTest, LinesOfManyGroupsInterleaved) {
+    for (int run = 0; run < 2; ++run) {
+        reset_statement_groups();
+        dictionary = create_dictionary();
+        const int groups = 9000 + run * 10;
+        const int copies = 2 + run; // every group is shared, so every record is reported
+        std::vector<int> text_of;
+        for (int c = 0; c < copies; ++c) {
+            for (int g = 0; g < groups; ++g) text_of.push_back((g * 7919 + c) % groups);
+        }
+        std::map<int, std::pair<int, int>> groups_of; // text -> (group number, first member)
+        std::string expected;
+        for (std::size_t i = 0; i < text_of.size(); ++i) {
+            int id = static_cast<int>(i) * 3 + run;
+            std::string text = "select c" + std::to_string(text_of[i]) + " from t";
+            process_statement(id, text.c_str());
+            auto found = groups_of.emplace(
+                text_of[i], std::make_pair(static_cast<int>(groups_of.size()) + 1, id));
+            const auto& [number, first] = found.first->second;
+            expected += std::to_string(id) + "\t" + std::to_string(number) + "\t" +
+                        std::to_string(copies) + "\t" + std::to_string(first) + "\r\n";
+        }
+        output = FakeOutput();
+        ASSERT_TRUE(write_report(9));
+        ASSERT_EQ(output.bytes, expected) << "run " << run;
+    }
 }
 
 TEST_F(ReportTest, EmptyReportWritesNothing) {
