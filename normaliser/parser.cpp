@@ -234,7 +234,7 @@ inline void push(int& depth, int state, const char* value) {
 
 // Text each rule appends: rule 4 the token's own text, rules 5 to 7 their
 // placeholder, the others nothing.
-const char* const rule_placeholder[8] = {
+constexpr const char* rule_placeholder[8] = {
     nullptr,          nullptr, nullptr, nullptr, nullptr, PLACEHOLDER_STRING, PLACEHOLDER_NUMBER,
     PLACEHOLDER_DATE,
 };
@@ -262,6 +262,27 @@ struct TokenLoops {
 constexpr TokenLoops token_loops;
 static_assert(token_loops.state[3] && !token_loops.state[0], "the token list loops on itself");
 
+// The token loop appends by the token's code what shift-and-reduce appends
+// in a looping state: a TOKEN's own text upper-cased, a literal its
+// placeholder. That it is so in the tables is checked here.
+constexpr bool loop_actions_match() {
+    for (int st = 0; st < STATES; ++st) {
+        if (!token_loops.state[st]) continue;
+        const int* row = action[st];
+        if (row[TOKEN - 256] != SR(RULE_TOKEN) ||
+            rule_placeholder[row[STRING_CONSTANT - 256] - SHIFT_REDUCE] != PLACEHOLDER_STRING ||
+            rule_placeholder[row[NUMBER_CONSTANT - 256] - SHIFT_REDUCE] != PLACEHOLDER_NUMBER ||
+            rule_placeholder[row[DATE_CONSTANT - 256] - SHIFT_REDUCE] != PLACEHOLDER_DATE) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(loop_actions_match(), "the token loop's appends are the tables' actions");
+static_assert(sizeof PLACEHOLDER_STRING == 3 && sizeof PLACEHOLDER_NUMBER == 3 &&
+                  sizeof PLACEHOLDER_DATE == 3,
+              "a placeholder is two bytes");
+
 // Bytes the normalised text of one statement of `length` bytes can take: a
 // TOKEN adds a blank and its own bytes, a literal a blank and two bytes, and
 // fewer than PARSER_STACK_DEPTH tokens are appended. Then the NUL, and the
@@ -273,10 +294,10 @@ inline std::size_t most_text(std::size_t length) {
 // Reads and appends tokens in the looping `state` up to the end of the text,
 // whose look-ahead (terminal 0) it leaves to the table loop. Each token costs
 // what shift-and-reduce costs there: the stack check first (the 5000th token
-// overflows before it is appended), its text or placeholder, one push.
+// overflows before it is appended), its text or placeholder, one push. The
+// loop's entries carry no value: no rule reduced over them reads one.
 inline void run_token_loop(TextWriter& w, int& depth, int state) {
     token_scanner::Scan scan{input_cursor, input_limit, nullptr, 0};
-    const int* row = action[state];
     char* out = w.out;
     char* const base = text_buffer.data;
     parser.run_begin = depth;
@@ -287,18 +308,29 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
             input_cursor = scan.cursor;
             fatal_error(YACC_STACK_OVERFLOW);
         }
-        int rule = row[code - 256] - SHIFT_REDUCE;
         if (out != base) *out++ = ' ';
-        if (rule == RULE_TOKEN && scan.length == 1) { // punctuation, mostly
-            *out++ = static_cast<char>(upper_case.map[static_cast<unsigned char>(*scan.text)]);
-        } else if (rule == RULE_TOKEN) {
-            out = copy_upper(out, scan.text, scan.length, scan.limit);
-        } else {
-            std::memcpy(out, rule_placeholder[rule], 2);
+        switch (code) {
+        case TOKEN:
+            if (scan.length == 1) { // punctuation, mostly
+                *out++ = static_cast<char>(upper_case.map[static_cast<unsigned char>(*scan.text)]);
+            } else {
+                out = copy_upper(out, scan.text, scan.length, scan.limit);
+            }
+            break;
+        case STRING_CONSTANT:
+            std::memcpy(out, PLACEHOLDER_STRING, 2);
             out += 2;
+            break;
+        case NUMBER_CONSTANT:
+            std::memcpy(out, PLACEHOLDER_NUMBER, 2);
+            out += 2;
+            break;
+        default:
+            std::memcpy(out, PLACEHOLDER_DATE, 2);
+            out += 2;
+            break;
         }
         parser.state_stack[depth] = state;
-        parser.value_stack[depth] = scan.text;
         ++depth;
     }
     parser.run_end = depth;
