@@ -177,6 +177,8 @@ inline std::size_t mismatch(const unsigned char* a, const unsigned char* b, std:
 // One set of the recent texts: two entries, the one used last first, each
 // naming which of the set's two text buffers holds its bytes (so that
 // reordering them moves 16 bytes, not texts). An entry of length 0 is empty.
+// The entries of all sets lie together (64 KiB, which the near caches keep),
+// apart from the texts (2 MiB).
 struct RecentEntry {
     std::uint64_t hash;
     std::int32_t id;
@@ -185,70 +187,90 @@ struct RecentEntry {
 };
 struct RecentSet {
     RecentEntry entry[2];
-    unsigned char text[2][RECENT_TEXT_MOST];
 };
-static_assert(sizeof(RecentSet) == 1024, "a set is one kibibyte");
+struct RecentTexts {
+    RecentSet set[RECENT_SETS];
+    unsigned char text[RECENT_SETS][2][RECENT_TEXT_MOST];
+};
 
 namespace {
 
-// 64-bit hash of a text, eight bytes at a time. Only the slot choice depends
-// on it: a slot answers only after its bytes compare equal.
+// 64-bit hash of a text, eight bytes at a time in two lanes, so that each
+// multiplication waits for the one two words back. Only the choice of the
+// set depends on it: an entry answers only after its bytes compare equal.
 std::uint64_t hash_text(const unsigned char* text, std::size_t length) {
     constexpr std::uint64_t K = 0x9E3779B97F4A7C15u;
-    std::uint64_t h = length * K;
+    constexpr std::uint64_t M = 0xBF58476D1CE4E5B9u;
+    std::uint64_t a = length * K;
+    std::uint64_t b = ~length * M;
     std::size_t i = 0;
-    for (; i + 8 <= length; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text + i, 8);
-        h = (h ^ word) * K;
-        h ^= h >> 29;
+    for (; i + 16 <= length; i += 16) {
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, text + i, 8);
+        std::memcpy(&y, text + i + 8, 8);
+        a = (a ^ x) * K;
+        b = (b ^ y) * M;
+        a ^= a >> 29;
+        b ^= b >> 31;
+    }
+    if (i + 8 <= length) {
+        std::uint64_t x;
+        std::memcpy(&x, text + i, 8);
+        a = (a ^ x) * K;
+        i += 8;
     }
     if (i < length) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text + i, length - i);
-        h = (h ^ word) * K;
+        std::uint64_t y = 0;
+        std::memcpy(&y, text + i, length - i);
+        b = (b ^ y) * M;
     }
-    h ^= h >> 32;
-    return h * K;
+    std::uint64_t h = (a ^ (b >> 32) ^ (b << 32)) * K;
+    return h ^ (h >> 32);
 }
 
-// The set for a text, or null while the sets are not allocated. They are
+// The recent texts, or null while they are not allocated. They are
 // allocated with the first text; without them every call walks the trie.
-RecentSet* recent_set(StringDictionary* d, std::uint64_t hash) {
+RecentTexts* recent_texts(StringDictionary* d) {
     if (d->recent == nullptr) {
-        d->recent = static_cast<RecentSet*>(optional_calloc(RECENT_SETS, sizeof(RecentSet)));
-        if (d->recent == nullptr) return nullptr;
+        d->recent = static_cast<RecentTexts*>(optional_calloc(1, sizeof(RecentTexts)));
     }
-    return &d->recent[hash >> 53]; // the top 11 bits: 2048 sets
+    return d->recent;
 }
 
-// The id of the text if the set holds it, else 0. A hit on the second
-// entry makes it the first.
-std::int32_t recall(RecentSet* set, std::uint64_t hash, const unsigned char* text,
+inline std::size_t set_of(std::uint64_t hash) {
+    return static_cast<std::size_t>(hash >> 53); // the top 11 bits: 2048 sets
+}
+
+// The id of the text if set `k` holds it, else 0. A hit on the second entry
+// makes it the first.
+std::int32_t recall(RecentTexts* r, std::size_t k, std::uint64_t hash, const unsigned char* text,
                     std::size_t length) {
-    for (int k = 0; k < 2; ++k) {
-        const RecentEntry& e = set->entry[k];
+    RecentSet& set = r->set[k];
+    for (int n = 0; n < 2; ++n) {
+        const RecentEntry& e = set.entry[n];
         if (e.hash == hash && e.length == length &&
-            std::memcmp(set->text[e.buffer], text, length) == 0) {
+            std::memcmp(r->text[k][e.buffer], text, length) == 0) {
             std::int32_t id = e.id;
-            if (k == 1) std::swap(set->entry[0], set->entry[1]);
+            if (n == 1) std::swap(set.entry[0], set.entry[1]);
             return id;
         }
     }
     return 0;
 }
 
-// Puts the text first in its set; the entry used least lately gives way.
-void remember(RecentSet* set, std::uint64_t hash, const unsigned char* text, std::size_t length,
-              std::int32_t id) {
+// Puts the text first in set `k`; the entry used least lately gives way.
+void remember(RecentTexts* r, std::size_t k, std::uint64_t hash, const unsigned char* text,
+              std::size_t length, std::int32_t id) {
+    RecentSet& set = r->set[k];
     std::uint16_t buffer = 0;
-    if (set->entry[0].length != 0) {
-        buffer = set->entry[1].length != 0 ? set->entry[1].buffer
-                                           : static_cast<std::uint16_t>(1 - set->entry[0].buffer);
+    if (set.entry[0].length != 0) {
+        buffer = set.entry[1].length != 0 ? set.entry[1].buffer
+                                          : static_cast<std::uint16_t>(1 - set.entry[0].buffer);
     }
-    set->entry[1] = set->entry[0];
-    set->entry[0] = RecentEntry{hash, id, static_cast<std::uint16_t>(length), buffer};
-    std::memcpy(set->text[buffer], text, length);
+    set.entry[1] = set.entry[0];
+    set.entry[0] = RecentEntry{hash, id, static_cast<std::uint16_t>(length), buffer};
+    std::memcpy(r->text[k][buffer], text, length);
 }
 
 } // namespace
@@ -447,18 +469,21 @@ std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::s
     if (text == nullptr) return 0;
     if (length == 0) return 1;
     if (length > RECENT_TEXT_MOST) return walk(d, text, length);
+    RecentTexts* r = recent_texts(d);
+    if (r == nullptr) return walk(d, text, length);
     std::uint64_t hash = hash_text(text, length);
-    RecentSet* set = recent_set(d, hash);
-    if (set == nullptr) return walk(d, text, length);
-    std::int32_t id = recall(set, hash, text, length);
+    std::size_t k = set_of(hash);
+    // Both of the set's texts are asked for while its entries are read.
+    prefetch(r->text[k][0]);
+    prefetch(r->text[k][1]);
+    std::int32_t id = recall(r, k, hash, text, length);
     if (id != 0) return id;
     std::int32_t result = walk(d, text, length);
-    remember(set, hash, text, length, result < 0 ? -result : result);
+    remember(r, k, hash, text, length, result < 0 ? -result : result);
     return result;
 }
 
 std::size_t dictionary_heap_bytes(const StringDictionary* d) {
     return sizeof(StringDictionary) + std::size_t{d->state_capacity} * sizeof(State) +
-           d->table_bytes + d->byte_total +
-           (d->recent != nullptr ? RECENT_SETS * sizeof(RecentSet) : 0);
+           d->table_bytes + d->byte_total + (d->recent != nullptr ? sizeof(RecentTexts) : 0);
 }

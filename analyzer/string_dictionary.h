@@ -59,7 +59,7 @@ struct State {
 
 // Texts the dictionary answered lately, kept whole with their ids so that
 // the next call for the same text needs no walk (see intern_bytes).
-struct RecentSet;
+struct RecentTexts;
 
 struct StringDictionary {
     StateIndex root;         // NO_STATE while the dictionary is empty
@@ -78,7 +78,7 @@ struct StringDictionary {
     std::size_t table_bytes;      // bytes allocated for table chunks
     std::size_t table_count;      // branch tables allocated
     std::size_t byte_total;       // bytes allocated for fragment copies
-    RecentSet* recent;            // RECENT_SETS sets, or null until the first text (or if
+    RecentTexts* recent;          // RECENT_SETS sets, or null until the first text (or if
                                   // they could not be allocated: they only save time)
 };
 
