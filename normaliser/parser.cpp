@@ -298,8 +298,7 @@ inline std::size_t most_text(std::size_t length) {
 // loop's entries carry no value: no rule reduced over them reads one.
 inline void run_token_loop(TextWriter& w, int& depth, int state) {
     token_scanner::Scan scan{input_cursor, input_limit, nullptr, 0};
-    char* out = w.out;
-    char* const base = text_buffer.data;
+    char* out = w.out; // never the text's start: see the caller
     parser.run_begin = depth;
     for (;;) {
         int code = token_scanner::scan_token(scan);
@@ -308,7 +307,7 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
             input_cursor = scan.cursor;
             fatal_error(YACC_STACK_OVERFLOW);
         }
-        if (out != base) *out++ = ' ';
+        *out++ = ' ';
         switch (code) {
         case TOKEN:
             if (scan.length == 1) { // punctuation, mostly
@@ -418,7 +417,9 @@ int parse_statement() {
             reduce(w, depth, default_reduction[state]);
             continue;
         }
-        if (lookahead == NO_LOOKAHEAD && token_loops.state[state]) {
+        // The loop puts a blank before every token, so it runs once the text
+        // has one; a first token goes through the table loop below.
+        if (lookahead == NO_LOOKAHEAD && token_loops.state[state] && w.out != text_buffer.data) {
             run_token_loop(w, depth, state);
             lookahead = 0; // end of text
             continue;
