@@ -155,6 +155,7 @@ TEST(StringDictionaryTest, AgreesWithAPlainMap) {
         {"small alphabet", "abcd", 8},
         {"high bytes", std::string("\x80\xFF\x01z", 4), 6},
         {"long runs", "aaaaaaaaab", 300},
+        {"longer than the recent texts keep", "aaaaaaaaaaaaaaaaaaab", 1200},
         {"sql-ish", "SELECT :N,=", 40},
     };
     std::mt19937 random(20261207); // fixed seed: reproducible

@@ -25,6 +25,7 @@ extern "C" {
 [[noreturn]] void __real_exit(int status);
 int __real_fputs(const char* text, std::FILE* stream);
 void* __real_realloc(void* block, std::size_t size);
+void* __real_calloc(std::size_t count, std::size_t size);
 void __real_free(void* block);
 
 [[noreturn]] void __wrap_exit(int status) {
@@ -49,6 +50,12 @@ void* __wrap_realloc(void* block, std::size_t size) {
         tracked_blocks->insert(grown);
     }
     return grown;
+}
+
+void* __wrap_calloc(std::size_t count, std::size_t size) {
+    void* block = __real_calloc(count, size);
+    if (tracking && block != nullptr) tracked_blocks->insert(block);
+    return block;
 }
 
 void __wrap_free(void* block) {

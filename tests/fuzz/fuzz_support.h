@@ -8,7 +8,7 @@
 //    runs there; outside it, exit is the real one, which libFuzzer relies on;
 //  - messages are captured. fputs to stderr (how the normaliser writes its
 //    messages) is wrapped as well and collected in captured_stderr;
-//  - memory is reclaimed. realloc and free are wrapped; between
+//  - memory is reclaimed. realloc, calloc and free are wrapped; between
 //    start_tracking and free_tracked every block the code allocates is noted,
 //    and free_tracked releases what is still held, so that a dictionary
 //    abandoned on purpose (or by an exit half way) does not pile up.
@@ -40,7 +40,7 @@ bool run_guarded(void (*body)(void* context), void* context, int* status);
 // An exit that returns to run_guarded, for the analyzer's sys.exit entry.
 [[noreturn]] void guarded_exit(int status);
 
-// Notes every block realloc hands out from now on.
+// Notes every block realloc or calloc hands out from now on.
 void start_tracking();
 
 // Frees the noted blocks that were not freed meanwhile and stops noting.
