@@ -104,6 +104,32 @@ inline char* copy_upper(char* out, const char* text, std::size_t length, const c
     return out + length;
 }
 
+// copy_upper for an identifier, whose bytes are 0-9 A-Z _ a-z only. Among
+// those the lower-case letters are exactly the bytes above '_' (0x5F), so
+// adding 0x20 sets the high bit of exactly those, and no sum leaves its
+// byte. Bytes of the word past the identifier may come out changed; they
+// lie past the copy and are written over or ignored.
+inline char* copy_identifier_upper(char* out, const char* text, std::size_t length,
+                                   const char* limit) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Little-endian: a carry out of a byte past the identifier runs into a
+    // later byte, never into the identifier's own.
+    std::size_t words = (length + 7) / 8;
+    if (limit != nullptr && static_cast<std::size_t>(limit - text) >= 8 * words) {
+        constexpr std::uint64_t ones = 0x0101010101010101u;
+        for (std::size_t i = 0; i < 8 * words; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text + i, 8);
+            std::uint64_t lower = (word + 0x20 * ones) & (0x80 * ones);
+            word -= lower >> 2;
+            std::memcpy(out + i, &word, 8);
+        }
+        return out + length;
+    }
+#endif
+    return copy_upper(out, text, length, limit);
+}
+
 // Appends [blank] text, upper-casing it when `upper` is set (only TOKEN
 // texts are, and they lie in the statement). The terminator is written by
 // finish_text, once per statement.
@@ -312,7 +338,10 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
         case TOKEN:
             if (scan.length == 1) { // punctuation, mostly
                 *out++ = static_cast<char>(upper_case.map[static_cast<unsigned char>(*scan.text)]);
-            } else {
+            } else if (token_scanner::tables.continues_identifier[static_cast<unsigned char>(
+                           *scan.text)]) { // a TOKEN never starts with a digit: an identifier
+                out = copy_identifier_upper(out, scan.text, scan.length, scan.limit);
+            } else { // a comment
                 out = copy_upper(out, scan.text, scan.length, scan.limit);
             }
             break;

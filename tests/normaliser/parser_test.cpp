@@ -107,6 +107,40 @@ TEST(ParserTest, DensestStatementOfTheMostTokens) {
     EXPECT_EQ(normalise("x"), "X");
 }
 
+// Identifiers are upper-cased eight bytes at a time: every identifier byte,
+// at every position of a word, for lengths around the word size, followed
+// by bytes that must neither change the identifier nor be changed.
+TEST(ParserTest, IdentifiersUpperCasedWhateverFollows) {
+    const std::string identifier_bytes =
+        "_0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    const std::string afters[] = {"", " ", "\xff\xe0\x80", "`{@[", "'x'", "\x7f~"};
+    for (std::size_t length = 1; length <= 19; ++length) {
+        for (std::size_t start = 0; start < identifier_bytes.size(); start += 7) {
+            std::string word = "w";
+            for (std::size_t i = 1; i < length; ++i) {
+                word += identifier_bytes[(start + i) % identifier_bytes.size()];
+            }
+            std::string upper = word;
+            for (char& c : upper) {
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            }
+            for (const std::string& after : afters) {
+                // Once as the first token, once in the token loop.
+                std::string text = "x " + word + after;
+                std::string expected = "X " + upper;
+                if (after == " " || after.empty()) {
+                } else if (after[0] == '\'') {
+                    expected += " :S";
+                } else {
+                    for (char c : after) expected += std::string(" ") + c;
+                }
+                EXPECT_EQ(normalise(text), expected) << "[" << text << "]";
+                EXPECT_EQ(normalise(word + after).substr(0, upper.size()), upper);
+            }
+        }
+    }
+}
+
 using ParserDeathTest = ::testing::Test;
 
 TEST(ParserDeathTest, StatementWithoutTokensIsASyntaxError) {
