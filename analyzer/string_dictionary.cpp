@@ -232,8 +232,9 @@ std::uint64_t hash_text(const unsigned char* text, std::size_t length) {
 // The recent texts, or null while they are not allocated. They are
 // allocated with the first text; without them every call walks the trie.
 RecentTexts* recent_texts(StringDictionary* d) {
-    if (d->recent == nullptr) {
+    if (d->recent == nullptr && !d->recent_refused) {
         d->recent = static_cast<RecentTexts*>(optional_calloc(1, sizeof(RecentTexts)));
+        d->recent_refused = d->recent == nullptr;
     }
     return d->recent;
 }

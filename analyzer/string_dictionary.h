@@ -80,6 +80,7 @@ struct StringDictionary {
     std::size_t byte_total;       // bytes allocated for fragment copies
     RecentTexts* recent;          // RECENT_SETS sets, or null until the first text (or if
                                   // they could not be allocated: they only save time)
+    bool recent_refused;          // their allocation failed once; it is not tried again
 };
 
 // Texts of up to RECENT_TEXT_MOST bytes are remembered in one of

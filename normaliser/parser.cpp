@@ -243,14 +243,14 @@ struct Parser {
 };
 Parser parser;
 
-// The parse loop keeps the depth in a local (a register across the lexer
-// calls) and hands it to push and reduce; parser.depth is written back when
-// the parse ends.
 inline void store_state(int index, int state) {
     if (index < parser.run_end) parser.run_end = index;
     parser.state_stack[index] = state;
 }
 
+// The parse loop keeps the depth in a local (a register across the lexer
+// calls) and hands it to push and reduce; parser.depth is written back when
+// the parse ends.
 inline void push(int& depth, int state, const char* value) {
     if (depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
     store_state(depth, state);

@@ -1,5 +1,7 @@
 #include "analyzer/string_dictionary.h"
 
+#include "normaliser/allocation.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -139,6 +141,34 @@ TEST(StringDictionaryTest, TextsWithNulBytesByLength) {
     EXPECT_EQ(intern_bytes(d, b, 3), -3);
     EXPECT_EQ(intern_bytes(d, a, 2), -4);
     EXPECT_EQ(intern_bytes(d, a, 3), 2);
+}
+
+// The recent texts only save time: when they cannot be had, every text
+// walks the trie, the ids stay right, and the allocation is not tried again
+// on every call.
+TEST(StringDictionaryTest, WorksWithoutRecentTexts) {
+    StringDictionary* d = create_dictionary();
+    // Two long texts (they always walk) make the trie take its first blocks
+    // of states, bytes and tables.
+    const std::string long_text(RECENT_TEXT_MOST + 1, 'x');
+    const std::string other_long_text(RECENT_TEXT_MOST + 1, 'y');
+    EXPECT_EQ(intern_string(d, long_text.c_str()), -2);
+    EXPECT_EQ(intern_string(d, other_long_text.c_str()), -3);
+    allocation_count = 0;
+    allocation_fail_at = 1; // the next allocation, the recent texts', fails
+    EXPECT_EQ(intern_string(d, "select 1"), -4);
+    allocation_fail_at = 0;
+    EXPECT_EQ(d->recent, nullptr);
+    long before = allocation_count;
+    const InternStep steps[] = {{"select 1", 4},
+                                {"select 2", -5},
+                                {"select 1", 4},
+                                {"select 2", 5},
+                                {long_text.c_str(), 2}};
+    for (const InternStep& step : steps) {
+        EXPECT_EQ(intern_string(d, step.text), step.result) << step.text;
+    }
+    EXPECT_EQ(allocation_count, before); // no new block was needed, none was asked for
 }
 
 // Differential test against a map that always tells the truth: random texts
