@@ -11,22 +11,17 @@ memory\\n" or "Not enough memory for State\\n" and status 1, with nothing but
 the banner on standard output and no report file; the completing run must
 write the very report the shipped litsieve writes.
 """
-import argparse
 import os
-import shlex
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 
+from e2e_support import parse_options, rec, run_tests
+
 OPTIONS = None  # set by main()
 OUT_OF_MEMORY = (b"Not enough memory\n", b"Not enough memory for State\n")
 MOST_RUNS = 5000  # far more allocations than the input needs; a bound, not a guess
-
-
-def rec(rid, text):
-    return struct.pack("<ii", rid, len(text)) + text
 
 
 def small_input():
@@ -105,15 +100,8 @@ class AllocationFailureTest(unittest.TestCase):
 
 def main():
     global OPTIONS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True, help="the shipped litsieve")
-    parser.add_argument("--faulty", required=True, help="litsieve_faulty")
-    parser.add_argument("--runner", default="")
-    OPTIONS, rest = parser.parse_known_args()
-    OPTIONS.exe = os.path.abspath(OPTIONS.exe)
-    OPTIONS.faulty = os.path.abspath(OPTIONS.faulty)
-    OPTIONS.runner = shlex.split(OPTIONS.runner)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
+    OPTIONS, rest = parse_options(["exe", "faulty"])  # the shipped litsieve, litsieve_faulty
+    run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -7,24 +7,18 @@ the reader's 1 MiB block, so the offsets in the messages are checked across
 block refills and the long-record path. Runs the built binary, optionally
 through a runner such as Wine.
 """
-import argparse
 import os
-import shlex
 import shutil
-import stat
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
+
+from e2e_support import ScratchCase, parse_options, rec, run_tests
 
 OPTIONS = None  # set by main()
 FATAL = 255  # exit(-1) as a parent sees it, on Linux and under Wine
 BLOCK = 1 << 20  # the reader's block size
-
-
-def rec(rid, text):
-    return struct.pack("<ii", rid, len(text)) + text
 
 
 def header(rid, length):
@@ -47,27 +41,14 @@ def negative(offset):
     return b"Record at offset %d of in.rec file has a negative length.\n" % offset
 
 
-class Case(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="litsieve-bad-")
-        self.dir = self.tmp.name
+class Case(ScratchCase):
+    PREFIX = "litsieve-bad-"
 
     def tearDown(self):
         for root, dirs, files in os.walk(self.dir):
             for name in dirs + files:
                 os.chmod(os.path.join(root, name), 0o700)
-        self.tmp.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+        super().tearDown()
 
     def run_sieve(self, *args, prefix=(), stdout=subprocess.PIPE):
         proc = subprocess.run(list(prefix) + OPTIONS.runner + [OPTIONS.exe] + list(args),
@@ -211,13 +192,8 @@ class BadReportTest(Case):
 
 def main():
     global OPTIONS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    OPTIONS, rest = parser.parse_known_args()
-    OPTIONS.exe = os.path.abspath(OPTIONS.exe)
-    OPTIONS.runner = shlex.split(OPTIONS.runner)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
+    OPTIONS, rest = parse_options(["exe"])
+    run_tests(rest)
 
 
 if __name__ == "__main__":

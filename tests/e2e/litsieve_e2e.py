@@ -5,64 +5,26 @@ Runs the built binaries (optionally through a runner such as Wine) on record
 files written here and checks standard output, standard error, exit status and
 the report bytes.
 """
-import argparse
 import os
-import shlex
 import stat
 import struct
 import subprocess
-import sys
-import tempfile
 import unittest
+
+from e2e_support import Run, ScratchCase, parse_options, rec, run_tests
 
 BANNER_FIRST_LINE = b"Literal Sieve version 1.2\n"
 OPTIONS = None  # set by main()
 
 
-def rec(rid, text):
-    if isinstance(text, str):
-        text = text.encode("latin-1")
-    return struct.pack("<ii", rid, len(text)) + text
-
-
-def status_of(code):
-    """-1 from the program shows as 255 to a POSIX parent."""
-    return code & 0xFF
-
-
-class Run:
-    def __init__(self, proc):
-        self.status = status_of(proc.returncode)
-        self.stdout = proc.stdout
-        self.stderr = proc.stderr
-
-
-class LitsieveCase(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="litsieve-e2e-")
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def write(self, name, data):
-        p = self.path(name)
-        with open(p, "wb") as f:
-            f.write(data)
-        return p
+class LitsieveCase(ScratchCase):
+    PREFIX = "litsieve-e2e-"
 
     def run_sieve(self, *args, stdout=subprocess.PIPE):
         cmd = OPTIONS.runner + [OPTIONS.exe] + list(args)
         proc = subprocess.run(cmd, stdout=stdout, stderr=subprocess.PIPE, cwd=self.dir,
                               timeout=600)
         return Run(proc)
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
 
     def assertBanner(self, run):
         self.assertTrue(run.stdout.startswith(BANNER_FIRST_LINE), run.stdout[:80])
@@ -392,17 +354,8 @@ class CorpusTest(LitsieveCase):
 
 def main():
     global OPTIONS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--litpack", required=True)
-    parser.add_argument("--corpus", required=True)
-    parser.add_argument("--runner", default="")
-    OPTIONS, rest = parser.parse_known_args()
-    OPTIONS.exe = os.path.abspath(OPTIONS.exe)
-    OPTIONS.litpack = os.path.abspath(OPTIONS.litpack)
-    OPTIONS.corpus = os.path.abspath(OPTIONS.corpus)
-    OPTIONS.runner = shlex.split(OPTIONS.runner)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
+    OPTIONS, rest = parse_options(["exe", "litpack", "corpus"])
+    run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -5,27 +5,16 @@ Runs the built binary (optionally through a runner such as Wine) on record
 files written here and checks standard output, standard error, exit status,
 the checking of a litsieve report and the progress line on a terminal.
 """
-import argparse
 import os
-import shlex
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from e2e_support import Run, ScratchCase, parse_options, rec, run_tests, status_of  # noqa: E402
+
 OPTIONS = None  # set by main()
-
-
-def rec(rid, text):
-    if isinstance(text, str):
-        text = text.encode("latin-1")
-    return struct.pack("<ii", rid, len(text)) + text
-
-
-def status_of(code):
-    """-1 from the program shows as 255 to a POSIX parent."""
-    return code & 0xFF
 
 
 # Groups by first appearance: 1 = "select * from t where a = N" (records 5,
@@ -39,32 +28,14 @@ GROUP_1_BYTES = sum(len(TEXTS[i][1]) for i in (0, 2, 3))
 ALL_BYTES = sum(len(text) for _, text in TEXTS)
 
 
-class Run:
-    def __init__(self, proc):
-        self.status = status_of(proc.returncode)
-        self.stdout = proc.stdout
-        self.stderr = proc.stderr
-
-
-class LitrankCase(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="litrank-e2e-")
-        self.dir = self.tmp.name
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
+class LitrankCase(ScratchCase):
+    PREFIX = "litrank-e2e-"
 
     def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
+        """Writes the file and returns its name, which the programs open
+        relative to the test's directory."""
+        super().write(name, data)
         return name
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
 
     def run_rank(self, *args, stdout=subprocess.PIPE):
         cmd = OPTIONS.runner + [OPTIONS.exe] + list(args)
@@ -334,15 +305,8 @@ class TerminalTest(LitrankCase):
 
 def main():
     global OPTIONS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--litsieve", required=True)
-    parser.add_argument("--runner", default="")
-    OPTIONS, rest = parser.parse_known_args()
-    OPTIONS.exe = os.path.abspath(OPTIONS.exe)
-    OPTIONS.litsieve = os.path.abspath(OPTIONS.litsieve)
-    OPTIONS.runner = shlex.split(OPTIONS.runner)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
+    OPTIONS, rest = parse_options(["exe", "litsieve"])
+    run_tests(rest)
 
 
 if __name__ == "__main__":
