@@ -151,7 +151,7 @@ void write_chart(OutBuffer* out, const Ranking& ranking) {
         int baseline = y + CHART_BAR_HEIGHT - 3;
 
         out_text(out, "<a href=\"#g");
-        out_number(out, number - 1);
+        out_number(out, reported_group_number(number));
         out_text(out, "\"><title>");
         out_text_html(out, extra.normalized, extra.normalized_length, extra.normalized_full, false);
         out_text(out, "</title>");
@@ -161,9 +161,9 @@ void write_chart(OutBuffer* out, const Ranking& ranking) {
         out_text(out, ">#");
         out_number(out, i + 1);
         out_text(out, " group ");
-        out_number(out, number - 1);
+        out_number(out, reported_group_number(number));
         out_text(out, "</text><rect class=\"bar\"");
-        out_attribute_number(out, "data-group", number - 1);
+        out_attribute_number(out, "data-group", reported_group_number(number));
         out_attribute_number(out, "x", CHART_LABEL_WIDTH);
         out_attribute_number(out, "y", y);
         out_attribute_number(out, "width", width);
@@ -193,11 +193,12 @@ void write_row(OutBuffer* out, const Ranking& ranking, std::int32_t place) {
     const StatementGroup& group = group_table.base[number];
     const GroupExtra& extra = group_extra[number];
     std::int64_t share = share_basis_points(group.size, rank_totals.records);
-    const std::int64_t cells[] = {place + 1, number - 1,  group.size,
-                                  share,     extra.bytes, group.first_member};
+    const std::int64_t cells[] = {place + 1,   reported_group_number(number),
+                                  group.size,  share,
+                                  extra.bytes, group.first_member};
 
     out_text(out, "<tr id=\"g");
-    out_number(out, number - 1);
+    out_number(out, reported_group_number(number));
     out_text(out, "\">");
     for (std::size_t c = 0; c < sizeof cells / sizeof cells[0]; ++c) {
         out_text(out, "<td class=\"n\"");

@@ -2,14 +2,16 @@
 // each group's normalised text and first statement; as a table, as
 // tab-separated lines, or as an HTML page with a chart.
 //
-//   litrank [options] INPUT.rec [REPORT]
-//
 // It groups with litsieve's own code, so its group numbers, sizes and first
 // members are those of litsieve's report; given such a report (REPORT), it
 // checks that the report belongs to the input.
+#include "ranker/litrank.h"
+
 #include "analyzer/record_reader.h"
 #include "analyzer/statement_groups.h"
-#include "analyzer/system.h"
+#include "platform/exit_statuses.h"
+#include "platform/messages.h"
+#include "platform/system_calls.h"
 #include "ranker/console.h"
 #include "ranker/html_page.h"
 #include "ranker/listing.h"
@@ -137,7 +139,7 @@ Options parse_options(int argc, char** argv) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int run_litrank(int argc, char** argv) {
 #ifdef _WIN32
     _setmode(1, _O_BINARY);
     _setmode(2, _O_BINARY);
@@ -177,5 +179,5 @@ int main(int argc, char** argv) {
         write_table(&out, ranking, o.input, o.width_given ? o.width : terminal_columns());
     }
     if (!out_close(&out)) fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
-    sys.exit(EXIT_OK);
+    return EXIT_OK;
 }

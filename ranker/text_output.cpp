@@ -1,61 +1,8 @@
 #include "ranker/text_output.h"
 
-#include "analyzer/system.h"
-#include "normaliser/allocation.h"
+#include "platform/digits.h"
 
-#include <cstdlib>
 #include <cstring>
-
-void out_open(OutBuffer* out, int fd) {
-    out->fd = fd;
-    out->capacity = OUT_BUFFER_SIZE;
-    out->data = static_cast<char*>(checked_realloc(nullptr, out->capacity, NOT_ENOUGH_MEMORY));
-    out->used = 0;
-    out->failed = false;
-}
-
-namespace {
-
-void drain(OutBuffer* out) {
-    if (!out->failed && !write_all(out->fd, out->data, out->used)) out->failed = true;
-    out->used = 0;
-}
-
-} // namespace
-
-void out_bytes(OutBuffer* out, const char* bytes, std::size_t length) {
-    if (out->capacity - out->used < length) {
-        if (out->fd == OUT_MEMORY) {
-            while (out->capacity - out->used < length) out->capacity *= 2;
-            out->data =
-                static_cast<char*>(checked_realloc(out->data, out->capacity, NOT_ENOUGH_MEMORY));
-        } else {
-            drain(out);
-            if (length > out->capacity) {
-                if (!out->failed && !write_all(out->fd, bytes, length)) out->failed = true;
-                return;
-            }
-        }
-    }
-    std::memcpy(out->data + out->used, bytes, length);
-    out->used += length;
-}
-
-void out_text(OutBuffer* out, const char* text) {
-    out_bytes(out, text, std::strlen(text));
-}
-
-void out_number(OutBuffer* out, std::int64_t value) {
-    char digits[24];
-    char* first = format_decimal(value, digits + sizeof digits);
-    out_bytes(out, first, static_cast<std::size_t>(digits + sizeof digits - first));
-}
-
-std::size_t decimal_width(std::int64_t value) {
-    char digits[24];
-    return static_cast<std::size_t>(digits + sizeof digits -
-                                    format_decimal(value, digits + sizeof digits));
-}
 
 void out_spaces(OutBuffer* out, std::size_t count) {
     static const char blanks[] = "                                ";
@@ -77,14 +24,6 @@ void out_basis_points(OutBuffer* out, std::int64_t basis_points) {
     char fraction[3] = {'.', static_cast<char>('0' + basis_points % 100 / 10),
                         static_cast<char>('0' + basis_points % 10)};
     out_bytes(out, fraction, sizeof fraction);
-}
-
-bool out_close(OutBuffer* out) {
-    if (out->fd != OUT_MEMORY) drain(out);
-    std::free(out->data);
-    out->data = nullptr;
-    out->capacity = 0;
-    return !out->failed;
 }
 
 /*
@@ -144,10 +83,8 @@ std::size_t utf8_cut(const char* text, std::size_t length, std::size_t limit) {
 
 namespace {
 
-const char HEX[] = "0123456789ABCDEF";
-
 void out_byte_escape(OutBuffer* out, unsigned char b) {
-    char escape[4] = {'\\', 'x', HEX[b >> 4], HEX[b & 15]};
+    char escape[4] = {'\\', 'x', HEX_DIGITS[b >> 4], HEX_DIGITS[b & 15]};
     out_bytes(out, escape, sizeof escape);
 }
 

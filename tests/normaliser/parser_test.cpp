@@ -1,18 +1,14 @@
 #include "normaliser/lexer.h"
 #include "normaliser/parser.h"
+#include "platform/exit_statuses.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
-
-// An exit status of -1 as the parent sees it.
-#ifdef _WIN32
-constexpr int FATAL_STATUS = -1;
-#else
-constexpr int FATAL_STATUS = 255;
-#endif
 
 std::string normalise(const std::string& text) {
     input_cursor = text.c_str();
@@ -141,26 +137,115 @@ TEST(ParserTest, IdentifiersUpperCasedWhateverFollows) {
     }
 }
 
+// Every combination of the parse's shortcuts, all on first.
+std::vector<ParseShortcuts> shortcut_combinations() {
+    std::vector<ParseShortcuts> all;
+    for (int bits = 7; bits >= 0; --bits) {
+        all.push_back({(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0});
+    }
+    return all;
+}
+
+std::string named(const ParseShortcuts& s) {
+    return std::string("token loop ") + (s.token_loop ? "on" : "off") + ", reduction chains " +
+           (s.reduction_chains ? "on" : "off") + ", word upper-casing " +
+           (s.word_upper_case ? "on" : "off");
+}
+
+// A statement of random tokens of every kind, with the spacing, letter case
+// and lengths (around the eight-byte word) that the shortcuts treat apart.
+std::string random_statement(std::mt19937& random) {
+    static const char* const pieces[] = {"select",
+                                         "FROM",
+                                         "Where",
+                                         "_x1",
+                                         "abcdefg",
+                                         "abcdefgh",
+                                         "abcdefghi",
+                                         "a",
+                                         "Z",
+                                         "t9_z",
+                                         "1",
+                                         "23.5e+2",
+                                         "7.",
+                                         "'x'",
+                                         "'it''s'",
+                                         "'01-Jan-2003'",
+                                         "'31-dec-99 1:2'",
+                                         "'",
+                                         "\\* hint *\\",
+                                         "\\* open",
+                                         "(",
+                                         ")",
+                                         ",",
+                                         "=",
+                                         "<",
+                                         ";",
+                                         ":",
+                                         "*",
+                                         "-",
+                                         "\xE9",
+                                         "\xFF",
+                                         "caf\xE9",
+                                         "\x7F"};
+    static const char* const gaps[] = {"", " ", "  ", "\t", "\n", "\r\n "};
+    std::uniform_int_distribution<std::size_t> piece(0, sizeof pieces / sizeof *pieces - 1);
+    std::uniform_int_distribution<std::size_t> gap(0, sizeof gaps / sizeof *gaps - 1);
+    std::uniform_int_distribution<int> count(1, 60);
+    std::string text;
+    for (int n = count(random); n > 0; --n) {
+        text += gaps[gap(random)];
+        text += pieces[piece(random)];
+    }
+    return text;
+}
+
+// The shortcuts change how fast the text is made, never the text: each
+// combination of them, down to the plain table loop with one reduction per
+// step and byte-by-byte upper-casing, gives the same bytes on random
+// statements and on the statements of the most tokens.
+TEST(ParserTest, ShortcutsAgreeWithThePlainPath) {
+    std::mt19937 random(20261207); // fixed seed: reproducible
+    std::vector<std::string> texts = {tokens(PARSER_STACK_DEPTH - 1), "x", "x y", "'a' b"};
+    for (int i = 0; i < 3000; ++i) texts.push_back(random_statement(random));
+    const ParseShortcuts all_on = parse_shortcuts;
+    for (const std::string& text : texts) {
+        std::string expected = normalise(text);
+        for (const ParseShortcuts& shortcuts : shortcut_combinations()) {
+            parse_shortcuts = shortcuts;
+            ASSERT_EQ(normalise(text), expected) << named(shortcuts) << ": [" << text << "]";
+        }
+        parse_shortcuts = all_on;
+    }
+}
+
 using ParserDeathTest = ::testing::Test;
 
 TEST(ParserDeathTest, StatementWithoutTokensIsASyntaxError) {
     const char* texts[] = {"", " \t\r\n", "\0select"};
     for (const char* text : texts) {
         input_cursor = text;
-        EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(FATAL_STATUS), "^syntax error$")
+        EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(EXIT_INPUT_SEEN), "^syntax error$")
             << "text: [" << text << "]";
     }
 }
 
 TEST(ParserDeathTest, FiveThousandTokensOverflowTheStack) {
     std::string text = tokens(PARSER_STACK_DEPTH);
-    input_cursor = text.c_str();
-    EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(FATAL_STATUS),
-                "^yacc stack overflow$");
+    for (const ParseShortcuts& shortcuts :
+         {ParseShortcuts{true, true, true}, ParseShortcuts{false, false, false}}) {
+        parse_shortcuts = shortcuts;
+        input_cursor = text.c_str();
+        EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(EXIT_INPUT_SEEN),
+                    "^yacc stack overflow$")
+            << named(shortcuts);
+    }
+    parse_shortcuts = ParseShortcuts{true, true, true};
 }
 
 TEST(ParserDeathTest, FatalErrorWritesTheMessageAlone) {
-    EXPECT_EXIT(fatal_error("any words"), ::testing::ExitedWithCode(FATAL_STATUS), "^any words$");
+    EXPECT_EXIT(fatal_error("any words"), ::testing::ExitedWithCode(EXIT_INPUT_SEEN),
+                "^any words$");
 }
 
 } // namespace
