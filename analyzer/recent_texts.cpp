@@ -27,18 +27,6 @@ static_assert(RECENT_TEXT_MOST <= UINT16_MAX, "an entry's length is 16 bits");
 constexpr int RECENT_SET_BITS = 11;
 static_assert(RECENT_SETS == std::size_t{1} << RECENT_SET_BITS, "the set is the hash's top bits");
 
-namespace {
-
-inline void prefetch(const void* address) {
-#if defined(__GNUC__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
-
-} // namespace
-
 RecentTexts* new_recent_texts() {
     return static_cast<RecentTexts*>(optional_calloc(1, sizeof(RecentTexts)));
 }
@@ -84,9 +72,6 @@ RecentKey recent_key(const unsigned char* text, std::size_t length) {
 
 std::int32_t recall_text(RecentTexts* r, const RecentKey& key, const unsigned char* text,
                          std::size_t length) {
-    // Both of the set's texts are asked for while its entries are read.
-    prefetch(r->text[key.set][0]);
-    prefetch(r->text[key.set][1]);
     RecentSet& set = r->set[key.set];
     for (int n = 0; n < 2; ++n) {
         const RecentEntry& e = set.entry[n];

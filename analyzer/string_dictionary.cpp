@@ -13,27 +13,9 @@ namespace {
 // a split makes the old side, the new side and the branch state.
 constexpr std::uint32_t MOST_NEW_STATES = 3;
 
-inline void prefetch(const void* address) {
-#if defined(__GNUC__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
-
 // Index of the first differing byte of a and b within n bytes, or n.
 inline std::size_t mismatch(const unsigned char* a, const unsigned char* b, std::size_t n) {
     std::size_t i = 0;
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    while (i + 8 <= n) {
-        std::uint64_t x;
-        std::uint64_t y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        if (x != y) return i + static_cast<std::size_t>(__builtin_ctzll(x ^ y) / 8);
-        i += 8;
-    }
-#endif
     while (i < n && a[i] == b[i]) ++i;
     return i;
 }
@@ -150,7 +132,6 @@ TriePosition find_position(const StringDictionary* d, const unsigned char* text,
                 return at;
             }
             if (at.length > 1) {
-                prefetch(&d->states[slot]);
                 ++at.rest;
                 --at.length;
                 at.state = slot;
@@ -164,10 +145,7 @@ TriePosition find_position(const StringDictionary* d, const unsigned char* text,
             }
             return at;
         }
-        // 3c. Fragment. The walk is a chain of dependent loads through a
-        // dictionary far larger than the caches: ask for the next state
-        // while this fragment's bytes are compared.
-        prefetch(&d->states[s->next]);
+        // 3c. Fragment.
         auto k = static_cast<std::size_t>(s->length);
         std::size_t common = at.length < k ? at.length : k;
         std::size_t i = mismatch(s->data.bytes, at.rest, common);

@@ -5,60 +5,28 @@
 
 #include <cstdint>
 #include <cstring>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace {
 
 // New fragments' bytes are copied into chunks that double from
-// BYTE_CHUNK_FIRST up to a huge page; a copy longer than BYTE_COPY_ALONE
-// gets an allocation of its own.
+// BYTE_CHUNK_FIRST up to CHUNK_MOST; a copy longer than BYTE_COPY_ALONE gets
+// an allocation of its own.
 constexpr std::size_t BYTE_CHUNK_FIRST = 64 * 1024;
 constexpr std::size_t BYTE_COPY_ALONE = 16 * 1024;
-
-// Huge pages for the dictionary's large blocks. A walk touches one line of
-// one branch table after another, spread over tens of megabytes: with small
-// pages nearly every step also misses the address-translation cache.
-constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-constexpr bool HUGE_PAGES = true;
-#else
-constexpr bool HUGE_PAGES = false; // elsewhere a table chunk is a plain block
-#endif
-
-void advise_huge_pages(void* block, std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    auto begin = (reinterpret_cast<std::uintptr_t>(block) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-    auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(HUGE_PAGE - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)size;
-#endif
-}
+constexpr std::size_t CHUNK_MOST = std::size_t{2} << 20;
 
 // A block of `bytes` for one of the dictionary's chunks, never freed, zeroed
-// if asked. A block of one huge page is aligned to one (inside a block of
-// twice the size, whose unused pages are never touched) and advised to use it.
+// if asked.
 unsigned char* new_chunk(std::size_t bytes, const char* message, bool zeroed) {
-    bool huge = HUGE_PAGES && bytes == HUGE_PAGE;
-    std::size_t size = huge ? 2 * bytes : bytes;
-    auto* chunk = static_cast<unsigned char*>(zeroed ? checked_calloc(1, size, message)
-                                                     : checked_realloc(nullptr, size, message));
-    if (huge) {
-        auto aligned = (reinterpret_cast<std::uintptr_t>(chunk) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-        chunk = reinterpret_cast<unsigned char*>(aligned);
-        advise_huge_pages(chunk, bytes);
-    }
-    return chunk;
+    return static_cast<unsigned char*>(zeroed ? checked_calloc(1, bytes, message)
+                                              : checked_realloc(nullptr, bytes, message));
 }
 
 // Branch tables are taken from chunks that double up to TABLE_CHUNK_MOST
-// tables (2 MiB), so a small input stays small and a large one gets its
-// tables in huge pages.
+// tables (2 MiB), so a small input stays small and a large one does not
+// take a block per table.
 constexpr std::size_t TABLE_CHUNK_FIRST = 64;
-constexpr std::size_t TABLE_CHUNK_MOST = HUGE_PAGE / sizeof(BranchTable);
+constexpr std::size_t TABLE_CHUNK_MOST = CHUNK_MOST / sizeof(BranchTable);
 
 } // namespace
 
@@ -71,8 +39,6 @@ void reserve_states(StringDictionary* d, std::size_t extra) {
     d->states = static_cast<State*>(
         checked_realloc(d->states, capacity * sizeof(State), NOT_ENOUGH_MEMORY_FOR_STATE));
     d->state_capacity = static_cast<std::uint32_t>(capacity);
-    if (capacity * sizeof(State) >= HUGE_PAGE)
-        advise_huge_pages(d->states, capacity * sizeof(State));
 }
 
 StateIndex take_state(StringDictionary* d, std::int32_t length, StateIndex next, std::int32_t id) {
@@ -97,7 +63,7 @@ const unsigned char* copy_bytes(StringDictionary* d, const unsigned char* text,
         if (d->byte_chunk == nullptr || d->byte_chunk_size - d->byte_chunk_used < size) {
             std::size_t chunk =
                 d->byte_chunk == nullptr ? BYTE_CHUNK_FIRST : 2 * d->byte_chunk_size;
-            if (chunk > HUGE_PAGE) chunk = HUGE_PAGE;
+            if (chunk > CHUNK_MOST) chunk = CHUNK_MOST;
             d->byte_chunk = new_chunk(chunk, NOT_ENOUGH_MEMORY_FOR_STATE, false);
             d->byte_chunk_used = 0;
             d->byte_chunk_size = chunk;
