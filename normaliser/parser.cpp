@@ -8,7 +8,7 @@
 #include <cassert>
 #include <cstring>
 
-ParseShortcuts parse_shortcuts = {true, true, true};
+ParseShortcuts parse_shortcuts = {true, true};
 
 namespace {
 
@@ -175,17 +175,15 @@ inline std::size_t most_text(std::size_t length) {
 }
 
 // A TOKEN's text upper-cased at `out`; returns the end. A byte alone
-// (punctuation, mostly) goes through the table; an identifier a word at a
-// time when `words` is set; a comment, or anything with `words` unset, byte
-// by byte. A TOKEN never starts with a digit, so a first byte that continues
-// an identifier starts one.
-inline char* put_token_upper(char* out, const char* text, std::size_t length, const char* limit,
-                             bool words) {
+// (punctuation, mostly) goes through the table, an identifier a word at a
+// time, a comment byte by byte. A TOKEN never starts with a digit, so a
+// first byte that continues an identifier starts one.
+inline char* put_token_upper(char* out, const char* text, std::size_t length, const char* limit) {
     if (length == 1) {
         *out = static_cast<char>(upper_case.map[static_cast<unsigned char>(*text)]);
         return out + 1;
     }
-    if (words && token_scanner::tables.continues_identifier[static_cast<unsigned char>(*text)]) {
+    if (token_scanner::tables.continues_identifier[static_cast<unsigned char>(*text)]) {
         return copy_identifier_upper(out, text, length, limit);
     }
     return copy_upper(out, text, length);
@@ -208,7 +206,6 @@ inline char* put_token_upper(char* out, const char* text, std::size_t length, co
 inline void run_token_loop(TextWriter& w, int& depth, int state) {
     token_scanner::Scan scan{input_cursor, input_limit, nullptr, 0};
     char* out = w.out; // never the text's start: see the caller
-    const bool words = parse_shortcuts.word_upper_case;
     parser.run_begin = depth;
     for (;;) {
         int code = token_scanner::scan_token(scan);
@@ -220,7 +217,7 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
         *out++ = ' ';
         switch (code) {
         case TOKEN:
-            out = put_token_upper(out, scan.text, scan.length, scan.limit, words);
+            out = put_token_upper(out, scan.text, scan.length, scan.limit);
             break;
         case STRING_CONSTANT:
             std::memcpy(out, PLACEHOLDER_STRING, 2);
@@ -251,11 +248,18 @@ inline void run_action(TextWriter& w, int rule, const char* value) {
         }
         char* out = w.out;
         if (out != w.start) *out++ = ' ';
-        w.out =
-            put_token_upper(out, value, token_length, input_limit, parse_shortcuts.word_upper_case);
+        w.out = put_token_upper(out, value, token_length, input_limit);
     } else if (rule_placeholder[rule] != nullptr) { /* token : a literal */
         append_bytes(w, rule_placeholder[rule], 2);
     }
+}
+
+// run_action for reductions. With these tables a reduction never has an
+// action (rules 4 to 7 are reduced with their shift), so it is kept out of
+// line: inlined there it would make the reductions too large to stay in the
+// parse loop.
+[[gnu::noinline]] void run_reduction_action(TextWriter& w, int rule, const char* value) {
+    run_action(w, rule, value);
 }
 
 /*
@@ -296,7 +300,9 @@ inline void reduce(TextWriter& w, int& depth, int rule) {
     }
     depth -= length;
     const char* result = parser.value_stack[depth];
-    run_action(w, rule, result);
+    if (rule_placeholder[rule] != nullptr || rule == RULE_TOKEN) {
+        run_reduction_action(w, rule, result);
+    }
     int uncovered = parser.state_stack[depth - 1];
     assert(depth < PARSER_STACK_DEPTH);
     store_state(depth, goto_state[uncovered][lhs]);

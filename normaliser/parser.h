@@ -26,12 +26,11 @@ constexpr int PARSER_STACK_DEPTH = 5000;
 int parse_statement();
 
 // The parse's shortcuts past the plain table loop, each kept for what it is
-// worth on the benchmark (parser.cpp gives the figures). All are on; a test
-// turns one off to check the parse against its plain path, which gives the
+// worth on the benchmark (parser.cpp gives the figures). Both are on; a test
+// turns them off to check the parse against its plain path, which gives the
 // same text byte for byte.
 struct ParseShortcuts {
     bool token_loop;       // the list state's tokens in a loop of their own, not the tables
     bool reduction_chains; // the end-of-text reductions of the list in one loop, not one by one
-    bool word_upper_case;  // identifiers upper-cased eight bytes at a time, not one by one
 };
 extern ParseShortcuts parse_shortcuts;

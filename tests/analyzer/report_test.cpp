@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,41 @@ TEST_F(ReportTest, LinesOfManyGroupsInterleaved) {
         output = FakeOutput();
         ASSERT_TRUE(write_report(9));
         ASSERT_EQ(output.bytes, expected) << "run " << run;
+    }
+}
+
+// The report formats each group's tail once and copies it; the plain path
+// formats every line whole (format_report_line). On groups past the number
+// of cached tails, whose sizes and first members change from one report to
+// the next in the same process, with ids of every length, both give the
+// same bytes.
+TEST_F(ReportTest, CachedGroupTailsAgreeWithWholeLines) {
+    std::mt19937 random(20261207); // fixed seed: reproducible
+    std::uniform_int_distribution<std::int32_t> any_id(INT32_MIN, INT32_MAX);
+    for (int run = 0; run < 3; ++run) {
+        reset_statement_groups();
+        dictionary = create_dictionary();
+        std::uniform_int_distribution<int> text_of(0, 6000 + 1000 * run);
+        for (int i = 0; i < 30000; ++i) {
+            std::int32_t id = i % 3 == 0 ? any_id(random) : i * 7 - run;
+            process_statement(id, ("select c" + std::to_string(text_of(random))).c_str());
+        }
+        for (int full = 0; full <= 1; ++full) {
+            full_report = full;
+            std::string plain;
+            char line[REPORT_LINE_MAX];
+            for (std::int32_t i = 0; i <= record_list.last; ++i) {
+                const ListedRecord& record = record_list.base[i];
+                const StatementGroup& group = group_of(record);
+                if (group.size <= 1 && !full) continue;
+                plain.append(line, format_report_line(line, record.id,
+                                                      reported_group_number(group.number),
+                                                      group.size, group.first_member));
+            }
+            output = FakeOutput();
+            ASSERT_TRUE(write_report(9));
+            ASSERT_EQ(output.bytes, plain) << "run " << run << (full ? ", -full" : "");
+        }
     }
 }
 
