@@ -45,10 +45,12 @@ char* put_suffix(char* p, std::int32_t group, std::int32_t size, std::int32_t fi
 
 // The lines of one group differ only in the record id, so each group's
 // suffix is formatted once and then copied, 40 bytes at a time whatever its
-// length. The slots are chosen by group number and name the group they
-// hold by all three numbers, so a slot left by an earlier report (tests
-// write several in one process) is never taken for another group. Group
-// numbers start at 2: a zeroed slot holds none.
+// length. Formatting every line whole instead (format_report_line) takes
+// 5.0 % more instructions on oltp-1m, 0.4 % on distinct-200k
+// (bench/results/PROFILE.md); the report tests check the two agree. The slots are chosen by group
+// number and name the group they hold by all three numbers, so a slot left by an earlier report
+// (tests write several in one process) is never taken for another group. Group numbers start at 2:
+// a zeroed slot holds none.
 struct GroupSuffix {
     std::int32_t group;
     std::int32_t size;

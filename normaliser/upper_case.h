@@ -31,9 +31,10 @@ constexpr std::size_t WORD_SLACK = 8;
 
 // copy_upper for an identifier (bytes 0-9 A-Z _ a-z only), eight bytes at a
 // time, when eight-byte words can be read within the statement, whose end
-// (one past its NUL) is `limit` (null: unknown). Worth 7.8 % of litsieve's
-// instructions on oltp-1m and 4.9 % on distinct-200k against copy_upper
-// (bench/results/PROFILE.md).
+// (one past its NUL) is `limit` (null: unknown). With copy_upper instead,
+// litsieve runs 7.8 % more instructions on oltp-1m and 5.0 % more on
+// distinct-200k (bench/results/PROFILE.md); the parser tests check it
+// against copy_upper.
 //
 // Among identifier bytes the lower-case letters are exactly those above '_'
 // (0x5F), so adding 0x20 sets the high bit of exactly those, and no sum
