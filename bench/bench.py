@@ -452,7 +452,7 @@ def report_table(a, rows, summaries, runs, have_litsieve):
                 b = get[(w, "litsieve-baseline")]["cpu"] / get[(w, "floor")]["cpu"]
                 n = get[(w, "litsieve")]["cpu"] / get[(w, "floor")]["cpu"]
                 verdicts.append("- %s: CPU ratio to the floor %.2fx, the baseline's %.2fx in the"
-                                " same runs (%s)" % (w, n, b, os.path.basename(a.baseline)))
+                                " same runs (%s)" % (w, n, b, a.baseline))
         for peer in ("pg_query_normalize", "pt-fingerprint"):
             if (PEER_WORKLOAD, peer) in get:
                 sp = get[(PEER_WORKLOAD, peer)]["cpu"] / get[(PEER_WORKLOAD, "litsieve")]["cpu"]
