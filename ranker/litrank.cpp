@@ -179,5 +179,6 @@ int run_litrank(int argc, char** argv) {
         write_table(&out, ranking, o.input, o.width_given ? o.width : terminal_columns());
     }
     if (!out_close(&out)) fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
+    release_ranking(&ranking);
     return EXIT_OK;
 }

@@ -98,6 +98,7 @@ TEST_F(BlockReaderDeathTest, FailedReadNamesItsOffset) {
     char past[8];
     EXPECT_EXIT(read_past_block(&r, past, sizeof past), ::testing::ExitedWithCode(EXIT_INPUT_SEEN),
                 "^Can't read in.rec file at offset 11.\n$");
+    close_block_reader(&r);
 }
 
 TEST_F(BlockReaderDeathTest, FileThatCannotBeOpened) {
