@@ -29,10 +29,21 @@ long read_some(int fd, unsigned char* buffer, std::size_t count) {
 #endif
 }
 
+void start_blocks(InputStream* in, std::size_t block_size) {
+    in->block_size = block_size > 0 ? block_size : 1;
+    in->block = static_cast<unsigned char*>(
+        checked_realloc(nullptr, in->block_size + INPUT_LOOKAHEAD_MAX, NOT_ENOUGH_MEMORY));
+    in->pos = 0;
+    in->used = 0;
+    in->at_end = false;
+}
+
 } // namespace
 
 bool input_open(InputStream* in, const char* name, std::size_t block_size) {
     in->name = name;
+    in->memory = nullptr;
+    in->memory_left = 0;
     in->owns_fd = std::strcmp(name, "-") != 0;
     if (in->owns_fd) {
         in->fd = open(name, O_RDONLY | O_BINARY);
@@ -50,13 +61,18 @@ bool input_open(InputStream* in, const char* name, std::size_t block_size) {
         errno = EISDIR;
         return false;
     }
-    in->block_size = block_size > 0 ? block_size : 1;
-    in->block = static_cast<unsigned char*>(
-        checked_realloc(nullptr, in->block_size + INPUT_LOOKAHEAD_MAX, NOT_ENOUGH_MEMORY));
-    in->pos = 0;
-    in->used = 0;
-    in->at_end = false;
+    start_blocks(in, block_size);
     return true;
+}
+
+void input_open_memory(InputStream* in, const char* data, std::size_t length,
+                       std::size_t block_size) {
+    in->fd = -1;
+    in->owns_fd = false;
+    in->name = "memory";
+    in->memory = data;
+    in->memory_left = length;
+    start_blocks(in, block_size);
 }
 
 int input_refill(InputStream* in, std::size_t ahead) {
@@ -70,7 +86,15 @@ int input_refill(InputStream* in, std::size_t ahead) {
         // cut the input where they ask; the look-ahead room is for the tail.
         std::size_t room = in->block_size + INPUT_LOOKAHEAD_MAX - in->used;
         if (room > in->block_size) room = in->block_size;
-        long n = read_some(in->fd, in->block + in->used, room);
+        long n;
+        if (in->memory != nullptr) {
+            n = static_cast<long>(in->memory_left < room ? in->memory_left : room);
+            std::memcpy(in->block + in->used, in->memory, static_cast<std::size_t>(n));
+            in->memory += n;
+            in->memory_left -= static_cast<std::size_t>(n);
+        } else {
+            n = read_some(in->fd, in->block + in->used, room);
+        }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             pack_fail_because(PACK_USAGE_INPUT_OR_MEMORY, "can't read ",

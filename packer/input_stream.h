@@ -23,12 +23,19 @@ struct InputStream {
     std::size_t pos;        // next byte to read
     std::size_t used;       // bytes in the block
     bool at_end;            // the descriptor reported its end
+    const char* memory;     // input_open_memory: the bytes not yet handed to the block
+    std::size_t memory_left;
 };
 
 // Opens `name` ("-": standard input) for reading in blocks of `block_size`
 // bytes (at least 1). False with errno set when it cannot be opened or is a
 // directory; ends the run when memory is short.
 bool input_open(InputStream* in, const char* name, std::size_t block_size);
+
+// Reads `length` bytes of memory as the input, `block_size` at a time (as a
+// file would be read), for tests and for texts already in memory.
+void input_open_memory(InputStream* in, const char* data, std::size_t length,
+                       std::size_t block_size);
 
 // Refills and returns the byte `ahead` bytes beyond the next, or -1 at the
 // end. A read error ends the run (status 1, "can't read NAME: ...").
