@@ -28,7 +28,7 @@ struct Reader {
     message_add(&m, "Record at offset ");
     message_add_number(&m, offset);
     message_add(&m, " of ");
-    message_add(&m, r.path);
+    message_add_name(&m, r.path);
     message_add(&m, what);
     fail(EXIT_INPUT, m.text);
 }
@@ -37,7 +37,7 @@ struct Reader {
     Message m;
     message_start(&m);
     message_add(&m, "Can't read ");
-    message_add(&m, r.path);
+    message_add_name(&m, r.path);
     message_add(&m, " file at offset ");
     message_add_number(&m, offset);
     message_add(&m, ".\n");

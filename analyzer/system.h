@@ -57,6 +57,11 @@ void message_start(Message* m);
 void message_add(Message* m, const char* text);
 void message_add_number(Message* m, std::int64_t value);
 
+// How messages show a file name. By default as given (litsieve's messages
+// are held byte for byte); litrank points it at a function that escapes
+// control and invisible characters, so that no name can act on a terminal.
+extern void (*message_add_name)(Message* m, const char* name);
+
 // Decimal digits of `value`, written backwards ending at `end`; returns the
 // first digit (or the minus sign). Needs 20 bytes before `end`.
 char* format_decimal(std::int64_t value, char* end);
