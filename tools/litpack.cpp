@@ -24,6 +24,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -109,7 +110,10 @@ void pack_record(void* writer, const char* text, std::size_t length) {
 
 bool is_terminal(int fd) {
 #ifdef _WIN32
-    return _isatty(fd) != 0;
+    // _isatty is true of every character device (NUL too); only a console
+    // has a console mode.
+    DWORD mode;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &mode) != 0;
 #else
     return isatty(fd) != 0;
 #endif
@@ -118,6 +122,9 @@ bool is_terminal(int fd) {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    _setmode(2, _O_BINARY); // messages end in "\n" on every system
+#endif
     Options o = parse_options(argc, argv);
     std::size_t identity_count;
     FileIdentity* identities = check_inputs(o, &identity_count);

@@ -110,6 +110,8 @@ class OutputCase(ScratchCase):
                     seen[key] = ("link", os.readlink(path))
                 elif os.path.isdir(path):
                     seen[key] = ("dir", None)
+                elif stat.S_ISFIFO(os.stat(path).st_mode):
+                    seen[key] = ("fifo", None)
                 else:
                     with open(path, "rb") as f:
                         seen[key] = ("file", f.read())
@@ -218,6 +220,9 @@ class StreamTest(OutputCase):
                 self.assertEqual(run.status, 0, run.stderr)
 
     def test_standard_output_that_is_an_input(self):
+        if OPTIONS.runner:
+            self.skipTest("Wine gives the standard handles it makes from the host's descriptors "
+                          "no file identity")
         for program in programs():
             with self.subTest(program=program.name):
                 before = self.snapshot()
@@ -360,16 +365,25 @@ class InterruptTest(OutputCase):
                 with self.subTest(program=program.name, signal=signal_number):
                     self.write("out.dat", OLD)
                     before = self.snapshot()
+                    # litpack reads standard input, litrank a FIFO: both wait
+                    # for the rest of their input with the new file open.
+                    fifo = None
                     if program.name == "litpack":
                         args, head = ["-o", "out.dat", "-"], SQL
                     else:
-                        args, head = ["--quiet", "--html", "out.dat", "/dev/stdin"], RECORDS
+                        fifo = self.path("in.fifo")
+                        os.mkfifo(fifo)
+                        before = self.snapshot()
+                        # Held open for writing (read-write: Linux opens that
+                        # at once) before the program opens it, so that its
+                        # reads wait for data rather than see an end.
+                        writer = os.open(fifo, os.O_RDWR)
+                        args, head = ["--quiet", "--html", "out.dat", "in.fifo"], RECORDS
                     proc = subprocess.Popen(OPTIONS.runner + [program.exe] + args, cwd=self.dir,
                                             stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                             stderr=subprocess.PIPE, start_new_session=True)
-                    proc.stdin.write(head)
-                    proc.stdin.flush()
                     deadline = time.time() + 120
+                    os.write(writer if fifo else proc.stdin.fileno(), head)
                     while len(os.listdir(self.dir)) == len(before) and time.time() < deadline:
                         time.sleep(0.05)
                     new = sorted(set(os.listdir(self.dir)) - set(before))
@@ -382,12 +396,20 @@ class InterruptTest(OutputCase):
                     for pid in pids:
                         os.kill(pid, signal_number)
                     proc.wait(timeout=120)
+                    errors = proc.stderr.read()
                     proc.stdin.close()
                     proc.stderr.close()
-                    self.assertNotEqual(proc.returncode, 0)
-                    if not OPTIONS.runner:
+                    if fifo:
+                        os.close(writer)
+                    if OPTIONS.runner:
+                        # Wine ends a program on SIGINT with status 0; that
+                        # it did not finish shows in what it left.
+                        self.assertNotIn(b"wrote", errors)
+                    else:
                         self.assertEqual(proc.returncode, -signal_number, "ends by the signal")
                     self.assertEqual(self.snapshot(), before)
+                    if fifo:
+                        os.unlink(fifo)
 
 
 class FailedInputTest(OutputCase):
@@ -407,11 +429,17 @@ class FailedInputTest(OutputCase):
         self.assertEqual(self.snapshot(), before)
 
     def test_names_in_messages_are_escaped(self):
-        name = "in\x1b[2J\u202e.sql"
+        # Windows programs get their arguments in the ANSI code page, where
+        # U+202E is "?": under a runner the name carries C0 controls only,
+        # which Windows refuses in file names.
+        name, shown = "in\x1b[2J\x07.sql", b"in\\x1B[2J\\x07.sql"
+        reason = b"Invalid argument"
+        if not OPTIONS.runner:
+            name, shown = name + "\u202e", shown + b"\\u{202E}"
+            reason = b"No such file or directory"
         for program, message in (
-                (Program("litpack"),
-                 b"litpack: can't open in\\x1B[2J\\u{202E}.sql: No such file or directory\n"),
-                (Program("litrank"), b"Can't open in\\x1B[2J\\u{202E}.sql file.\n")):
+                (Program("litpack"), b"litpack: can't open %s: %s\n" % (shown, reason)),
+                (Program("litrank"), b"Can't open %s file.\n" % shown)):
             with self.subTest(program=program.name):
                 run = self.run_program(program, ["-o", "out.dat", name]
                                        if program.name == "litpack" else [name])
