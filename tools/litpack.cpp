@@ -44,9 +44,8 @@ struct Options {
 };
 
 Options parse_options(int argc, char** argv) {
-    static const char* standard_input[] = {"-"};
     Options o = {false, 1, "-", nullptr, 0};
-    // Inputs are at most the arguments; the list lives until the process ends.
+    // Inputs are at most the arguments, or standard input alone.
     o.inputs = static_cast<const char**>(
         checked_calloc(static_cast<std::size_t>(argc), sizeof(char*), NOT_ENOUGH_MEMORY));
     for (int i = 1; i < argc; ++i) {
@@ -74,10 +73,7 @@ Options parse_options(int argc, char** argv) {
             o.inputs[o.input_count++] = arg;
         }
     }
-    if (o.input_count == 0) {
-        o.inputs = standard_input;
-        o.input_count = 1;
-    }
+    if (o.input_count == 0) o.inputs[o.input_count++] = "-";
     return o;
 }
 
@@ -169,5 +165,8 @@ int main(int argc, char** argv) {
         pack_fail_because(PACK_OUTPUT, "can't write ", output_label, output_error_text(&out));
     }
     std::fprintf(stderr, "litpack: wrote %lld records\n", static_cast<long long>(writer.written));
+    statement_free(&text);
+    std::free(identities);
+    std::free(o.inputs);
     return PACK_OK;
 }
