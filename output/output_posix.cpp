@@ -94,8 +94,9 @@ int open_direct(const char* target, int* error) {
         *error = errno;
         return -1;
     }
-    // Replaced by a regular file since it was inspected: writing it in place
-    // is what the new file is for, so the caller may simply try again.
+    // Replaced by a regular file since it was inspected: such a file is
+    // never written in place, so the run fails (a run started again takes
+    // the new-file way).
     struct stat st;
     if (fstat(fd, &st) != 0 || S_ISREG(st.st_mode)) {
         close(fd);

@@ -157,7 +157,7 @@ int open_direct(const char* target, int* error) {
         *error = posix_error(GetLastError());
         return -1;
     }
-    if (GetFileType(handle) == FILE_TYPE_DISK) { // replaced since it was inspected
+    if (GetFileType(handle) == FILE_TYPE_DISK) { // replaced since inspected: never in place
         CloseHandle(handle);
         *error = EAGAIN;
         return -1;
