@@ -18,7 +18,7 @@ constexpr std::size_t HEADER_SIZE = 8;
     message_add(&m, "Record at offset ");
     message_add_number(&m, offset);
     message_add(&m, " of ");
-    message_add(&m, r.path);
+    message_add_name(&m, r.path);
     message_add(&m, what);
     fail(EXIT_INPUT, m.text);
 }

@@ -14,7 +14,7 @@ namespace {
     Message m;
     message_start(&m);
     message_add(&m, "Can't read ");
-    message_add(&m, r.path);
+    message_add_name(&m, r.path);
     message_add(&m, " file at offset ");
     message_add_number(&m, offset);
     message_add(&m, ".\n");

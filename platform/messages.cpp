@@ -18,7 +18,7 @@ void fail_naming(int status, const char* before, const char* name, const char* a
     Message m;
     message_start(&m);
     message_add(&m, before);
-    message_add(&m, name);
+    message_add_name(&m, name);
     message_add(&m, after);
     fail(status, m.text);
 }
@@ -26,6 +26,8 @@ void fail_naming(int status, const char* before, const char* name, const char* a
 void fail_to_open(int status, const char* name) {
     fail_naming(status, "Can't open ", name, " file.\n");
 }
+
+void (*message_add_name)(Message* m, const char* name) = message_add;
 
 void message_start(Message* m) {
     m->length = 0;

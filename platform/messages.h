@@ -29,3 +29,8 @@ struct Message {
 void message_start(Message* m);
 void message_add(Message* m, const char* text);
 void message_add_number(Message* m, std::int64_t value);
+
+// How messages show a file name. By default as given (litsieve's messages
+// are held byte for byte); litrank points it at a function that escapes
+// control and invisible characters, so that no name can act on a terminal.
+extern void (*message_add_name)(Message* m, const char* name);

@@ -93,9 +93,9 @@ void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
     Message m;
     message_start(&m);
     message_add(&m, "Report ");
-    message_add(&m, r.file.path);
+    message_add_name(&m, r.file.path);
     message_add(&m, " does not belong to ");
-    message_add(&m, input_path);
+    message_add_name(&m, input_path);
     message_add(&m, ": line ");
     message_add_number(&m, found ? r.number : r.number + 1);
     message_add(&m, " should be ");
