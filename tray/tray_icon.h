@@ -25,13 +25,16 @@
 #include <vector>
 
 // The notify record handed to the shell is always the first-generation one:
-// 88 bytes, a 64-byte tip, no balloon or version fields, on every system
-// version. The header's NOTIFYICONDATAA is a later, larger generation; the
-// shell reads only the first cbSize bytes of it.
-constexpr DWORD NOTIFYICONDATAA_FIRST_SIZE = 88;
-static_assert(offsetof(NOTIFYICONDATAA, szTip) + 64 == NOTIFYICONDATAA_FIRST_SIZE,
-              "first-generation notify record is 88 bytes on i686");
+// the fields up to a 64-byte tip, no balloon or version fields, on every
+// system version (88 bytes on i686; the handles make it larger on x86_64).
+// The header's NOTIFYICONDATAA is a later, larger generation; the shell reads
+// only the first cbSize bytes of it.
+constexpr DWORD NOTIFYICONDATAA_FIRST_SIZE =
+    static_cast<DWORD>(offsetof(NOTIFYICONDATAA, szTip) + 64);
+#ifdef __i386__
+static_assert(NOTIFYICONDATAA_FIRST_SIZE == 88, "first-generation notify record on i686");
 static_assert(sizeof(WNDCLASSEXA) == 48, "the hidden window's class record on i686");
+#endif
 
 class TrayIcon {
   public:
@@ -113,8 +116,8 @@ class TrayIcon {
     // Icon resource shown beside a menu command, 0 for none.
     static UINT MenuIconForCommand(UINT commandId);
 
-    // Every field is 32 bits wide except notifyData, animationIcons and
-    // menuText. Fields that ResetState leaves alone start as zero (as the
+    // Every field is a 32-bit number or a handle except notifyData,
+    // animationIcons and menuText. Fields that ResetState leaves alone start as zero (as the
     // program's one static instance would anyway, and as a test's instance on
     // the stack must); each is set before it is read.
 

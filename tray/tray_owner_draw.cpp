@@ -19,9 +19,15 @@
 
 #include <shlwapi.h>
 
+#include <cstddef>
 #include <cstring>
 
-static_assert(sizeof(MENUITEMINFOA) == 48, "menu item record of this header generation");
+// The menu item record of this header generation ends with hbmpItem.
+static_assert(offsetof(MENUITEMINFOA, hbmpItem) + sizeof(HBITMAP) == sizeof(MENUITEMINFOA),
+              "menu item record of this header generation");
+#ifdef __i386__
+static_assert(sizeof(MENUITEMINFOA) == 48, "menu item record on i686");
+#endif
 static_assert(sizeof(NONCLIENTMETRICSA) == 340, "non-client metrics without padded border");
 static_assert(sizeof(DLLVERSIONINFO) == 20, "first-generation shell version record");
 
