@@ -1,9 +1,11 @@
-"""How tools/wine-run and tools/run-tests choose the Windows architecture,
-played with fake Wine loaders: one that starts, one the kernel refuses with
-"Exec format error" (as a machine without 32-bit support refuses the 32-bit
-loader) and one that is missing. No Wine runs, so this runs on every machine.
+"""What a machine needs and what runs on it: the packages tools/bootstrap.sh
+asks for in each mode (against fake dpkg and apt-get), and how tools/wine-run
+and tools/run-tests choose the Windows architecture, played with fake Wine
+loaders: one that starts, one the kernel refuses with "Exec format error" (as
+a machine without 32-bit support refuses the 32-bit loader) and one that is
+missing. Nothing is installed and no Wine runs, so this runs on every machine.
 
-    wine_run_arch_test.py --source SOURCE_DIR
+    machine_setup_test.py --source SOURCE_DIR
 """
 import argparse
 import os
@@ -32,7 +34,7 @@ I386, AMD64, ARM64 = 0x14C, 0x8664, 0xAA64
 
 class Case(unittest.TestCase):
     def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory(prefix="wine-run-arch-")
+        self.tmp = tempfile.TemporaryDirectory(prefix="machine-setup-")
         self.dir = self.tmp.name
 
     def tearDown(self):
@@ -189,6 +191,65 @@ class RunTestsChoiceTest(Case):
         _, _, stderr = self.choose("enoexec", "missing")
         self.assertIn("Exec format error", stderr)
         self.assertIn("64-bit Wine is not installed", stderr)
+
+
+class BootstrapTest(Case):
+    """tools/bootstrap.sh with dpkg-query, dpkg, apt-get and id replaced by
+    scripts that log their arguments; `installed` says what dpkg-query finds."""
+
+    def bootstrap(self, *args, installed=False):
+        work = tempfile.mkdtemp(dir=self.dir)
+        bin_dir = os.path.join(work, "bin")
+        os.mkdir(bin_dir)
+        log = os.path.join(work, "calls")
+        scripts = {
+            "dpkg-query": "echo 'install ok installed'\n" if installed else "exit 1\n",
+            "dpkg": 'echo "dpkg $*" >>"$CALLS"\n',
+            "apt-get": 'echo "apt-get $*" >>"$CALLS"\n',
+            "id": "echo 0\n",
+        }
+        for name, body in scripts.items():
+            self.file(os.path.join(bin_dir, name), ("#!/bin/sh\n" + body).encode(), True)
+        env = dict(os.environ, PATH=bin_dir + ":" + os.environ["PATH"], CALLS=log)
+        proc = subprocess.run([os.path.join(SOURCE, "tools", "bootstrap.sh"), *args], env=env,
+                              capture_output=True, text=True, timeout=60)
+        calls = []
+        if os.path.exists(log):
+            with open(log) as f:
+                calls = f.read().splitlines()
+        installs = [c.split() for c in calls if c.startswith("apt-get") and " install " in c]
+        packages = set(installs[0][installs[0].index("--no-install-recommends") + 1:]) \
+            if installs else set()
+        return proc.returncode, calls, packages
+
+    NATIVE = {"build-essential", "cmake", "ninja-build", "git", "python3", "googletest",
+              "libgtest-dev", "libgmock-dev"}
+
+    def test_the_native_mode_installs_the_native_build_only(self):
+        for args in ([], ["native"]):
+            with self.subTest(args=args):
+                code, calls, packages = self.bootstrap(*args)
+                self.assertEqual(code, 0)
+                self.assertEqual(packages, self.NATIVE)
+                self.assertFalse([c for c in calls if "--add-architecture" in c], calls)
+
+    def test_all_adds_both_windows_toolchains_wine_and_the_browser(self):
+        code, calls, packages = self.bootstrap("all")
+        self.assertEqual(code, 0)
+        self.assertLessEqual(self.NATIVE, packages)
+        for wanted in ("g++-mingw-w64-i686", "g++-mingw-w64-x86-64", "binutils-mingw-w64-x86-64",
+                       "mingw-w64-x86-64-dev", "wine32:i386", "wine64", "xvfb", "clang",
+                       "chromium"):
+            self.assertIn(wanted, packages)
+        self.assertIn("dpkg --add-architecture i386", calls)
+
+    def test_nothing_missing_installs_nothing(self):
+        code, calls, _ = self.bootstrap("all", installed=True)
+        self.assertEqual((code, calls), (0, []))
+
+    def test_an_unknown_mode_is_refused(self):
+        code, calls, _ = self.bootstrap("everything")
+        self.assertEqual((code, calls), (2, []))
 
 
 if __name__ == "__main__":
