@@ -265,7 +265,7 @@ def main():
     OPTIONS.exe = os.path.abspath(OPTIONS.exe)
     OPTIONS.chromium = OPTIONS.chromium or find_chromium()
     if OPTIONS.chromium is None:
-        print("litrank_browser: skipped: no chromium installed (tools/bootstrap.sh installs it)")
+        print("litrank_browser: skipped: no chromium installed (tools/bootstrap.sh all installs it)")
         sys.exit(SKIPPED)
     result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=1, exit=False).result
     sys.exit(0 if result.wasSuccessful() else 1)
