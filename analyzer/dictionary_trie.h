@@ -1,30 +1,59 @@
 // The inside of StringDictionary, for the analyzer's own dictionary files
-// only (string_dictionary.cpp, trie_storage.cpp): a compressed 256-way trie.
-// Readers outside use string_dictionary.h, which names none of this.
+// only (string_dictionary.cpp, trie_storage.cpp): a compressed 256-way trie
+// whose branching points are sized to their children. Readers outside use
+// string_dictionary.h, which names none of this.
 //
-// A run of bytes without a branching point is held whole in one fragment
-// state; a branching point holds a table of 256 slots, one per byte value.
-// Nothing is ever removed.
+// Every node holds a label: the run of bytes from the byte that selected it
+// in its parent (not included) up to its own branching point. A text ends
+// at a node when its bytes run out exactly at the end of the node's label;
+// the node's id names it. A leaf has no children and always has an id; a
+// branch has children, selected by the byte after its label.
 //
-// After "ab", "a", "abc" ("a" split the fragment "ab"; the text ends after a
-// fragment whose id is given in brackets):
+// After "ab", "a", "abc" ("a" ends inside the leaf "ab" and splits it; the
+// id of the text that ends at a node is given in brackets):
 //
-//     root: "a" [3] --> "b" [2] --> "c" [4]
+//     root: branch "a" [3]
+//             'b' --> branch "" [2]
+//                       'c' --> leaf "" [4]
 //
-// Then "b" differs from the root at its first byte: the root becomes a
-// branch, and the texts that ended at or passed its first byte hang from
-// end markers (<id>) in the slots:
+// Then "b" differs from the root's label at its first byte: a new branch
+// with an empty label takes the root's place, and the old root hangs from
+// its first byte, its label shortened by that byte:
 //
-//     root: branch
-//            slot 'a' --> <3> --> "b" [2] --> "c" [4]
-//            slot 'b' --> <5>
+//     root: branch ""
+//             'a' --> branch "" [3]
+//                       'b' --> branch "" [2] --> 'c' --> leaf "" [4]
+//             'b' --> leaf "" [5]
 //
-// Then "abd" differs from the fragment "c" at its first byte; that fragment
-// becomes a branch in turn:
+// A branch comes in four sizes, by the number of its children (the adaptive
+// radix tree's node kinds): up to 4 and up to 16 children keep their bytes
+// in a small sorted array beside the children; up to 48 have a 256-entry
+// byte index into 48 children; beyond that, a full table of 256 children.
+// A branch that fills up is copied into the next size, and its old block is
+// taken again by the next node of its size. How often each size is met on
+// SQL texts (distinct-heavy and OLTP workloads): of the branches, 77 % have
+// 2 children, 8 % 3, 3 % 4, 4 % 5 to 16, fewer than 0.01 % more than 16
+// (bench/results/PROFILE.md).
 //
-//     ... "b" [2] --> branch
-//                      slot 'c' --> <4>
-//                      slot 'd' --> <7>
+// Memory layout. Nodes live in blocks of 4-byte units taken from chunks of
+// CHUNK_UNITS units that never move; a node is named by the index of its
+// header unit (NodeRef), half the size of a pointer on a 64-bit build, and
+// the arrays of children are most of what a branch costs. A block is
+//
+//     [label area: the label's bytes, right-aligned][header: 3 units][body]
+//
+// so that a node's label and header share a cache line where the label is
+// short, and a split, which drops the front of a label, only shortens it
+// in place. Header and body, by kind:
+//
+//     unit 0: kind (top 3 bits) | label length (29 bits)
+//     unit 1: id of the text ending after the label, 0 if none (always > 0 in a leaf)
+//     unit 2: label area in units (top 24 bits) | children (low 8 bits; unused in a full table)
+//     leaf:  nothing more                                        (3 units)
+//     N4:    4 key bytes, 4 children                             (8 units)
+//     N16:   16 key bytes, 16 children                           (23 units)
+//     N48:   256 index bytes (child slot + 1, 0 empty), 48 children (115 units)
+//     N256:  256 children, indexed by the byte                   (259 units)
 #pragma once
 
 #include "analyzer/recent_texts.h"
@@ -33,72 +62,100 @@
 #include <cstddef>
 #include <cstdint>
 
-// Index of a State in the dictionary's state pool; NO_STATE means none.
-// Branch tables hold indices rather than pointers: half the size on a
-// 64-bit build, and a table is most of what a branching point costs.
-using StateIndex = std::uint32_t;
-constexpr StateIndex NO_STATE = 0;
+using NodeRef = std::uint32_t; // index of a node's header unit; NO_NODE means none
+constexpr NodeRef NO_NODE = 0; // unit 0 of the first chunk is never handed out
 
-constexpr std::int32_t STATE_BRANCH = 0;
-constexpr std::int32_t STATE_END_MARKER = -1;
+enum NodeKind : std::uint32_t { NODE_LEAF, NODE_4, NODE_16, NODE_48, NODE_256, NODE_KINDS };
 
-struct BranchTable {
-    StateIndex slot[256]; // indexed by the byte taken unsigned; NO_STATE when empty
-};
+// Children a branch of each kind holds at most (a leaf none).
+constexpr unsigned KIND_CHILDREN[NODE_KINDS] = {0, 4, 16, 48, 256};
 
-// A trie node. Invariant: a fragment without a next always has an id.
-struct State {
-    std::int32_t length; // > 0: fragment of that many bytes; 0: branch; -1: end marker
-    union {
-        const unsigned char* bytes; // fragment: its bytes (shared with fragments split from it)
-        BranchTable* table;         // branch: its table
-    } data;                         // end marker: unused
-    StateIndex next; // fragment: state after its bytes; end marker: state carrying on with the
-                     // longer texts that pass this point; branch: unused
-    std::int32_t id; // fragment: id of the text ending right after its bytes, 0 if none;
-                     // end marker: id of the text ending here; branch: 0
-};
+constexpr unsigned HEADER_UNITS = 3;
+constexpr std::uint32_t KIND_SHIFT = 29;
+constexpr std::uint32_t LABEL_LENGTH_MASK = (std::uint32_t{1} << KIND_SHIFT) - 1;
+
+// The longest label a node holds. A longer run of bytes without a branching
+// point (a leaf made for a long text) is a chain of N4 branches of one child
+// each, every link but the last without an id.
+constexpr std::size_t LABEL_MOST = 16 * 1024;
+
+// Chunks of 1 MiB: a node ref is a chunk number and a unit within it.
+constexpr unsigned CHUNK_SHIFT = 18;
+constexpr std::uint32_t CHUNK_UNITS = std::uint32_t{1} << CHUNK_SHIFT;
+constexpr std::uint32_t CHUNK_MOST = std::uint32_t{1} << (32 - CHUNK_SHIFT); // 16 GiB in all
+
+// Units of the body after the header, by kind.
+constexpr unsigned BODY_UNITS[NODE_KINDS] = {0, 1 + 4, 4 + 16, 64 + 48, 256};
+
+// Blocks of up to this many units are taken again once freed (the largest
+// block: a full table with the longest label).
+constexpr std::uint32_t FREE_LIST_UNITS = LABEL_MOST / 4 + HEADER_UNITS + 256;
 
 struct StringDictionary {
-    StateIndex root;         // NO_STATE while the dictionary is empty
+    NodeRef root;            // NO_NODE while the dictionary is empty
     std::int32_t id_counter; // the last id handed out; 1 at creation
 
     // Storage (trie_storage.cpp). Everything lives until the process ends
     // and is never freed.
-    State* states; // pool; entry 0 is unused so that index 0 means none
-    std::uint32_t state_count;
-    std::uint32_t state_capacity;
-    unsigned char* byte_chunk; // current chunk that new fragments' bytes are copied into
-    std::size_t byte_chunk_used;
-    std::size_t byte_chunk_size;
-    BranchTable* table_chunk;     // the chunk new branch tables are taken from
-    std::size_t table_chunk_left; // tables still free in it
-    std::size_t table_chunk_size; // tables in the last chunk; chunks grow to a most
-    std::size_t table_bytes;      // bytes allocated for table chunks
-    std::size_t byte_total;       // bytes allocated for fragment copies
+    std::uint32_t** chunks;          // chunk n holds the units n << CHUNK_SHIFT ...
+    std::uint32_t chunk_count;       // chunks allocated
+    std::uint32_t chunk_slots;       // room in `chunks`
+    std::uint32_t next_unit;         // first unit not yet handed out in the last chunk
+    NodeRef* free_blocks;            // per block size in units: the first free block (its first
+                                     // unit holds the next one's), NO_NODE when none
+    std::uint32_t nodes[NODE_KINDS]; // nodes in the trie, by kind
+    std::uint32_t grown[NODE_KINDS]; // growths into each kind (a leaf into N4, N4 into N16, ...)
 
     RecentTexts* recent; // null until the first text, or for good if they could not be
                          // allocated: they only save time
     bool recent_refused; // their allocation failed once; it is not tried again
 };
 
-// A fragment's length is a signed 32-bit count: a longer run is stored as a
-// chain of fragments, every link but the last without an id.
-constexpr std::size_t MAX_FRAGMENT = 0x7fffffff;
+// --- node access ------------------------------------------------------------
+
+inline std::uint32_t* node_units(const StringDictionary* d, NodeRef node) {
+    return d->chunks[node >> CHUNK_SHIFT] + (node & (CHUNK_UNITS - 1));
+}
+inline NodeKind node_kind(const std::uint32_t* n) {
+    return static_cast<NodeKind>(n[0] >> KIND_SHIFT);
+}
+inline std::size_t label_length(const std::uint32_t* n) {
+    return n[0] & LABEL_LENGTH_MASK;
+}
+inline const unsigned char* label_bytes(const std::uint32_t* n) {
+    return reinterpret_cast<const unsigned char*>(n) - label_length(n);
+}
+inline unsigned child_count(const std::uint32_t* n) {
+    return n[2] & 0xff;
+}
+inline unsigned char* node_keys(std::uint32_t* n) { // N4, N16: sorted; N48: the index
+    return reinterpret_cast<unsigned char*>(n + HEADER_UNITS);
+}
+inline const unsigned char* node_keys(const std::uint32_t* n) {
+    return reinterpret_cast<const unsigned char*>(n + HEADER_UNITS);
+}
+inline std::uint32_t* node_children(std::uint32_t* n) {
+    static constexpr unsigned key_units[NODE_KINDS] = {0, 1, 4, 64, 0};
+    return n + HEADER_UNITS + key_units[node_kind(n)];
+}
+inline const std::uint32_t* node_children(const std::uint32_t* n) {
+    return node_children(const_cast<std::uint32_t*>(n));
+}
+
+// The child a branch has for `byte`, or NO_NODE; a leaf has none. Also
+// gives, in *slot, the unit that holds it (for a child that is present).
+NodeRef find_child(const std::uint32_t* n, NodeRef node, unsigned char byte, std::uint32_t* slot);
 
 // --- storage (trie_storage.cpp) -------------------------------------------
 
-// Makes room for `extra` more states, so that taking them never moves the
-// pool while an insertion holds pointers into it. "Not enough memory for
-// State\n" on failure.
-void reserve_states(StringDictionary* d, std::size_t extra);
+// A new node of `kind` with room for a label of `label` bytes (at most
+// LABEL_MOST), its label length set to that, id 0 and no children; the
+// label's bytes are the caller's to write. "Not enough memory for State\n"
+// when a leaf's chunk cannot be had, "Not enough memory\n" for a branch's.
+NodeRef new_node(StringDictionary* d, NodeKind kind, std::size_t label);
 
-// The next state of the reserved pool, set to the given fields.
-StateIndex take_state(StringDictionary* d, std::int32_t length, StateIndex next, std::int32_t id);
+// Gives a node's block back, to be taken again by the next node of its size.
+void free_node(StringDictionary* d, NodeRef node);
 
-// A copy of `length` bytes with a NUL after them, in storage that lives as
-// long as the dictionary. "Not enough memory for State\n" on failure.
-const unsigned char* copy_bytes(StringDictionary* d, const unsigned char* text, std::size_t length);
-
-// A new table with all 256 slots empty; "Not enough memory\n" on failure.
-BranchTable* new_branch_table(StringDictionary* d);
+// Bytes of the chunks and of their bookkeeping.
+std::size_t trie_storage_bytes(const StringDictionary* d);

@@ -9,10 +9,6 @@
 
 namespace {
 
-// States one insertion can create at the most, besides the links of a chain:
-// a split makes the old side, the new side and the branch state.
-constexpr std::uint32_t MOST_NEW_STATES = 3;
-
 // Index of the first differing byte of a and b within n bytes, or n.
 inline std::size_t mismatch(const unsigned char* a, const unsigned char* b, std::size_t n) {
     std::size_t i = 0;
@@ -24,264 +20,331 @@ inline std::int32_t new_id(StringDictionary* d) {
     return ++d->id_counter;
 }
 
-// A new fragment holding a copy of the text's bytes, no next, and a new id.
-StateIndex new_fragment(StringDictionary* d, const unsigned char* text, std::size_t length) {
-    const unsigned char* bytes = copy_bytes(d, text, length);
-    StateIndex head = NO_STATE;
-    StateIndex* link = &head; // the pool does not move: insert_at reserved the links
-    while (length > MAX_FRAGMENT) {
-        StateIndex s = take_state(d, static_cast<std::int32_t>(MAX_FRAGMENT), NO_STATE, 0);
-        d->states[s].data.bytes = bytes;
-        *link = s;
-        link = &d->states[s].next;
-        bytes += MAX_FRAGMENT;
-        length -= MAX_FRAGMENT;
+inline unsigned char* writable_label(std::uint32_t* n) {
+    return reinterpret_cast<unsigned char*>(n) - label_length(n);
+}
+
+// Drops the first `count` bytes of a node's label: the rest stays in place.
+inline void drop_label_front(std::uint32_t* n, std::size_t count) {
+    n[0] -= static_cast<std::uint32_t>(count);
+}
+
+// A new branch of `kind` holding a copy of `length` label bytes and `id`.
+NodeRef new_branch(StringDictionary* d, NodeKind kind, const unsigned char* label,
+                   std::size_t length, std::int32_t id) {
+    NodeRef node = new_node(d, kind, length);
+    std::uint32_t* n = node_units(d, node);
+    std::memcpy(writable_label(n), label, length);
+    n[1] = static_cast<std::uint32_t>(id);
+    return node;
+}
+
+// Puts `child` under `byte` into a branch that has room for it and no child
+// for that byte yet.
+void put_child(std::uint32_t* n, unsigned char byte, NodeRef child) {
+    NodeKind kind = node_kind(n);
+    unsigned count = child_count(n);
+    std::uint32_t* children = node_children(n);
+    if (kind == NODE_256) {
+        children[byte] = child;
+        return;
     }
-    StateIndex last = take_state(d, static_cast<std::int32_t>(length), NO_STATE, new_id(d));
-    d->states[last].data.bytes = bytes;
-    *link = last;
+    unsigned char* keys = node_keys(n);
+    if (kind == NODE_48) {
+        children[count] = child;
+        keys[byte] = static_cast<unsigned char>(count + 1);
+    } else { // N4, N16: keys kept in ascending order
+        unsigned at = count;
+        while (at > 0 && keys[at - 1] > byte) {
+            keys[at] = keys[at - 1];
+            children[at] = children[at - 1];
+            --at;
+        }
+        keys[at] = byte;
+        children[at] = child;
+    }
+    ++n[2];
+}
+
+// A leaf for the `length` bytes of `text` with `id`; a text longer than a
+// label holds is a chain of branches of one child each (LABEL_MOST bytes
+// and the byte that selects the next link), the last link a leaf.
+NodeRef new_leaf(StringDictionary* d, const unsigned char* text, std::size_t length,
+                 std::int32_t id) {
+    NodeRef head = NO_NODE;
+    std::uint32_t* link_owner = nullptr; // the chain's last branch, whose child is still to come
+    unsigned char link_byte = 0;
+    while (length > LABEL_MOST) {
+        NodeRef link = new_branch(d, NODE_4, text, LABEL_MOST, 0);
+        if (link_owner == nullptr) {
+            head = link;
+        } else {
+            put_child(link_owner, link_byte, link);
+        }
+        link_owner = node_units(d, link);
+        link_byte = text[LABEL_MOST];
+        text += LABEL_MOST + 1;
+        length -= LABEL_MOST + 1;
+    }
+    NodeRef leaf = new_node(d, NODE_LEAF, length);
+    std::uint32_t* n = node_units(d, leaf);
+    std::memcpy(writable_label(n), text, length);
+    n[1] = static_cast<std::uint32_t>(id);
+    if (link_owner == nullptr) return leaf;
+    put_child(link_owner, link_byte, leaf);
     return head;
 }
 
-StateIndex new_end_marker(StringDictionary* d, StateIndex next, std::int32_t id) {
-    return take_state(d, STATE_END_MARKER, next, id);
-}
-
 } // namespace
+
+NodeRef find_child(const std::uint32_t* n, NodeRef node, unsigned char byte, std::uint32_t* slot) {
+    const std::uint32_t* children = node_children(n);
+    std::uint32_t at;
+    switch (node_kind(n)) {
+    case NODE_4:
+    case NODE_16: {
+        const unsigned char* keys = node_keys(n);
+        unsigned count = child_count(n);
+        unsigned i = 0;
+        while (i < count && keys[i] != byte) ++i;
+        if (i == count) return NO_NODE;
+        at = i;
+        break;
+    }
+    case NODE_48: {
+        unsigned index = node_keys(n)[byte];
+        if (index == 0) return NO_NODE;
+        at = index - 1;
+        break;
+    }
+    case NODE_256:
+        at = byte;
+        break;
+    default:
+        return NO_NODE;
+    }
+    *slot = node + static_cast<std::uint32_t>(children + at - n);
+    return children[at];
+}
 
 /*
  * Insert-or-find, in two parts as in any change of the trie: find_position
  * walks from the root without changing anything and reports where it
  * stopped and why; insert_at acts on that report. L counts the bytes of the
- * text not yet consumed; it is at least 1 from step 3 on.
+ * text not yet consumed when the walk reaches a node, K the bytes of the
+ * node's label.
  *
  * 1. Null or empty text: 0 or 1, nothing stored (intern_bytes).
- * 2. Empty dictionary: the root becomes a fragment of the whole text.
- * 3. Walk from the root, by the kind of the current state:
- *    3a. End marker: go on to its next without consuming; with no next, the
- *        rest of the text becomes its next.
- *    3b. Branch, on the first remaining byte b:
- *        - slot taken, L > 1: consume b, go on;
- *        - slot taken, L = 1: an end marker there is the text (found);
- *          otherwise a new end marker goes in front of the slot's state;
- *        - slot empty: a fragment of the bytes after b, or an end marker
- *          when b was the last byte.
- *    3c. Fragment of K bytes, compared over min(L, K) bytes:
- *        - all equal, L > K: consume K; go on to its next, or the rest
- *          becomes its next;
- *        - all equal, L = K: its id is the text's (found, or given a new one);
- *        - all equal, L < K: split it after L bytes (3d);
- *        - first difference at i: split it at i (step 4).
- *    3d. The tail K - L bytes become a fragment of their own with the old
- *        next and id; the head keeps L bytes and takes a new id.
- * 4. Split at i, x the fragment's byte there and y the text's:
- *    4a. A new branch table.
- *    4b. Old side, slot x: a fragment of the bytes after i with the old next
- *        and id; with no bytes left, an end marker carrying the old id and
- *        next, or the old next itself when the fragment had no id.
- *    4c. New side, slot y: a fragment of the text after i with a new id, or
- *        an end marker with a new id when nothing is left.
- *    4d. i > 0: the fragment keeps i bytes, loses its id, and its next is a
- *        new branch state holding the table. i = 0: it becomes that branch.
+ * 2. Empty dictionary: the root becomes a leaf of the whole text.
+ * 3. Walk from the root, comparing the node's label with the text over
+ *    min(L, K) bytes:
+ *    3a. First difference at i: split the node there (step 4).
+ *    3b. All equal, L < K: the text ends inside the label: a new branch
+ *        takes the first L bytes of the label and a new id; the node, its
+ *        label shortened by L + 1 bytes, becomes its child under label byte
+ *        L. It takes the node's place in its parent.
+ *    3c. All equal, L = K: the node's id is the text's (found); a branch
+ *        without one takes a new id.
+ *    3d. All equal, L > K: b is the byte after the label.
+ *        - a leaf: a branch N4 with a copy of its label and its id takes
+ *          its place, with one child under b: a leaf of the text after b,
+ *          with a new id. The leaf's block is freed.
+ *        - a branch with a child for b: consume K + 1 bytes, go on to it.
+ *        - a branch without: a leaf of the text after b, with a new id,
+ *          becomes its child under b (step 5 when the branch is full).
+ * 4. Split at i, x the label's byte there and y the text's: a new branch N4
+ *    with a copy of the first i label bytes and no id takes the node's
+ *    place. Its children: the node under x, its label shortened by i + 1
+ *    bytes; and under y a leaf of the text after byte i, with a new id.
+ * 5. Growth: a full branch is copied into one of the next size (N4 into
+ *    N16, N16 into N48, N48 into N256) with its label, id and children, the
+ *    new child is put there, the copy takes the branch's place, and the
+ *    branch's block is freed.
  * Exactly one new id is taken for every text added.
  */
 namespace {
 
 // Where find_position stopped, by the step that acts there.
 enum Stop {
-    STOP_FOUND,           // the text is stored, with `id`
-    STOP_EMPTY,           // 2.
-    STOP_END_MARKER,      // 3a. end marker `state` has no next
-    STOP_SLOT_TAKEN,      // 3b. L = 1; b's slot of branch `state` leads to longer texts only
-    STOP_SLOT_EMPTY,      // 3b. b's slot of branch `state` is empty
-    STOP_FRAGMENT_ENDS,   // 3c. L > K, all K bytes of fragment `state` equal; it has no next
-    STOP_FRAGMENT_NO_ID,  // 3c. L = K, all bytes equal; fragment `state` has no id
-    STOP_INSIDE_FRAGMENT, // 3d. L < K, all L bytes equal
-    STOP_DIFFERS,         // 4. fragment `state` and the text differ at byte `matched`
+    STOP_FOUND,        // the text is stored, with `id`
+    STOP_EMPTY,        // 2.
+    STOP_DIFFERS,      // 3a. the text and the label of `node` differ at byte `matched`
+    STOP_INSIDE_LABEL, // 3b. L < K, all L bytes equal
+    STOP_NO_ID,        // 3c. L = K; branch `node` has no id
+    STOP_LEAF_ENDS,    // 3d. L > K; `node` is a leaf
+    STOP_NO_CHILD,     // 3d. L > K; branch `node` has no child for the byte after its label
 };
 
-// A text's position in the trie. It names states by index, so it stays
-// good while the pool grows; any insertion makes it stale.
+// A text's position in the trie. It names nodes by index, so it stays good
+// while storage grows; any insertion makes it stale.
 struct TriePosition {
     Stop stop;
-    StateIndex state;          // where the walk stopped; NO_STATE for STOP_EMPTY
-    const unsigned char* rest; // the text's bytes not consumed before `state` (3b: b first)
+    NodeRef node;              // where the walk stopped; NO_NODE for STOP_EMPTY
+    std::uint32_t link;        // the unit that holds `node` in its parent; 0: the root
+    const unsigned char* rest; // the text's bytes not consumed before `node`
     std::size_t length;        // L, their count
-    std::size_t matched;       // 3d and 4: leading bytes of the fragment equal to the text's
+    std::size_t matched;       // 3a: leading label bytes equal to the text's
     std::int32_t id;           // STOP_FOUND: the text's id
 };
 
 TriePosition find_position(const StringDictionary* d, const unsigned char* text,
                            std::size_t length) {
-    TriePosition at = {STOP_EMPTY, d->root, text, length, 0, 0};
-    if (d->root == NO_STATE) return at; // 2.
-    for (;;) {                          // 3.
-        const State* s = &d->states[at.state];
-        if (s->length == STATE_END_MARKER) { // 3a.
-            if (s->next == NO_STATE) {
-                at.stop = STOP_END_MARKER;
-                return at;
-            }
-            at.state = s->next;
-            continue;
-        }
-        if (s->length == STATE_BRANCH) { // 3b.
-            StateIndex slot = s->data.table->slot[*at.rest];
-            if (slot == NO_STATE) {
-                at.stop = STOP_SLOT_EMPTY;
-                return at;
-            }
-            if (at.length > 1) {
-                ++at.rest;
-                --at.length;
-                at.state = slot;
-                continue;
-            }
-            if (d->states[slot].length == STATE_END_MARKER) {
-                at.stop = STOP_FOUND;
-                at.id = d->states[slot].id;
-            } else {
-                at.stop = STOP_SLOT_TAKEN;
-            }
-            return at;
-        }
-        // 3c. Fragment.
-        auto k = static_cast<std::size_t>(s->length);
+    TriePosition at = {STOP_EMPTY, d->root, 0, text, length, 0, 0};
+    if (d->root == NO_NODE) return at; // 2.
+    for (;;) {                         // 3.
+        const std::uint32_t* n = node_units(d, at.node);
+        std::size_t k = label_length(n);
         std::size_t common = at.length < k ? at.length : k;
-        std::size_t i = mismatch(s->data.bytes, at.rest, common);
-        if (i < common) { // 4.
+        std::size_t i = mismatch(label_bytes(n), at.rest, common);
+        if (i < common) { // 3a.
             at.stop = STOP_DIFFERS;
             at.matched = i;
             return at;
         }
-        if (at.length > k) {
-            if (s->next == NO_STATE) {
-                at.stop = STOP_FRAGMENT_ENDS;
-                return at;
-            }
-            at.rest += k;
-            at.length -= k;
-            at.state = s->next;
-            continue;
-        }
-        if (at.length == k) {
-            at.stop = s->id > 0 ? STOP_FOUND : STOP_FRAGMENT_NO_ID;
-            at.id = s->id;
+        if (at.length < k) { // 3b.
+            at.stop = STOP_INSIDE_LABEL;
             return at;
         }
-        at.stop = STOP_INSIDE_FRAGMENT; // 3d.
-        at.matched = at.length;
-        return at;
+        if (at.length == k) { // 3c.
+            at.id = static_cast<std::int32_t>(n[1]);
+            at.stop = at.id > 0 ? STOP_FOUND : STOP_NO_ID;
+            return at;
+        }
+        if (node_kind(n) == NODE_LEAF) { // 3d.
+            at.stop = STOP_LEAF_ENDS;
+            return at;
+        }
+        std::uint32_t slot;
+        NodeRef child = find_child(n, at.node, at.rest[k], &slot);
+        if (child == NO_NODE) {
+            at.stop = STOP_NO_CHILD;
+            return at;
+        }
+        at.rest += k + 1;
+        at.length -= k + 1;
+        at.node = child;
+        at.link = slot;
     }
 }
 
-// 3d. The text ends after the first `at.length` bytes of the fragment.
-std::int32_t split_after(StringDictionary* d, const TriePosition& at) {
-    State* s = &d->states[at.state];
-    auto k = static_cast<std::size_t>(s->length);
-    StateIndex tail = take_state(d, static_cast<std::int32_t>(k - at.length), s->next, s->id);
-    s = &d->states[at.state];
-    d->states[tail].data.bytes = s->data.bytes + at.length;
-    s->length = static_cast<std::int32_t>(at.length);
-    s->next = tail;
-    s->id = new_id(d);
-    return -s->id;
+// Makes `node` the child that `link` names (0: the root).
+inline void replace_at(StringDictionary* d, std::uint32_t link, NodeRef node) {
+    if (link == 0) {
+        d->root = node;
+    } else {
+        *node_units(d, link) = node;
+    }
 }
 
-// 4. The text and the fragment differ at byte i = at.matched.
+// 3a and 4. The text and the label differ at byte i = at.matched.
 std::int32_t split_at(StringDictionary* d, const TriePosition& at) {
     std::size_t i = at.matched;
-    const State* s = &d->states[at.state];
-    auto k = static_cast<std::size_t>(s->length);
-    StateIndex former_next = s->next;
-    std::int32_t former_id = s->id;
-    const unsigned char* bytes = s->data.bytes;
-    BranchTable* table = new_branch_table(d); // 4a.
-    StateIndex old_side;                      // 4b.
-    if (k - i - 1 > 0) {
-        old_side = take_state(d, static_cast<std::int32_t>(k - i - 1), former_next, former_id);
-        d->states[old_side].data.bytes = bytes + i + 1;
-    } else if (former_id > 0) {
-        old_side = new_end_marker(d, former_next, former_id);
-    } else {
-        old_side = former_next;
+    const std::uint32_t* n = node_units(d, at.node);
+    NodeRef branch = new_branch(d, NODE_4, label_bytes(n), i, 0);
+    std::int32_t id = new_id(d);
+    NodeRef leaf = new_leaf(d, at.rest + i + 1, at.length - i - 1, id);
+    std::uint32_t* old = node_units(d, at.node); // no node moves; read again for clarity
+    unsigned char x = label_bytes(old)[i];
+    drop_label_front(old, i + 1);
+    std::uint32_t* b = node_units(d, branch);
+    put_child(b, x, at.node);
+    put_child(b, at.rest[i], leaf);
+    replace_at(d, at.link, branch);
+    return -id;
+}
+
+// 3b. The text ends after the first L = at.length bytes of the label.
+std::int32_t split_after(StringDictionary* d, const TriePosition& at) {
+    std::size_t l = at.length;
+    std::uint32_t* n = node_units(d, at.node);
+    std::int32_t id = new_id(d);
+    NodeRef branch = new_branch(d, NODE_4, label_bytes(n), l, id);
+    unsigned char x = label_bytes(n)[l];
+    drop_label_front(n, l + 1);
+    put_child(node_units(d, branch), x, at.node);
+    replace_at(d, at.link, branch);
+    return -id;
+}
+
+// 3d. A leaf whose text the new one continues becomes a branch.
+std::int32_t extend_leaf(StringDictionary* d, const TriePosition& at) {
+    const std::uint32_t* n = node_units(d, at.node);
+    std::size_t k = label_length(n);
+    NodeRef branch = new_branch(d, NODE_4, label_bytes(n), k, static_cast<std::int32_t>(n[1]));
+    std::int32_t id = new_id(d);
+    NodeRef leaf = new_leaf(d, at.rest + k + 1, at.length - k - 1, id);
+    put_child(node_units(d, branch), at.rest[k], leaf);
+    replace_at(d, at.link, branch);
+    free_node(d, at.node);
+    ++d->grown[NODE_4];
+    return -id;
+}
+
+// 3d and 5. A new leaf under the byte after a branch's label.
+std::int32_t add_child(StringDictionary* d, const TriePosition& at) {
+    const std::uint32_t* n = node_units(d, at.node);
+    std::size_t k = label_length(n);
+    unsigned char byte = at.rest[k];
+    std::int32_t id = new_id(d);
+    NodeRef leaf = new_leaf(d, at.rest + k + 1, at.length - k - 1, id);
+    n = node_units(d, at.node);
+    NodeKind kind = node_kind(n);
+    unsigned count = child_count(n);
+    if (kind == NODE_256 || count < KIND_CHILDREN[kind]) {
+        put_child(node_units(d, at.node), byte, leaf);
+        return -id;
     }
-    table->slot[bytes[i]] = old_side;
-    StateIndex new_side; // 4c.
-    if (at.length - i - 1 > 0) {
-        new_side = new_fragment(d, at.rest + i + 1, at.length - i - 1);
+    // 5. Full: copy into the next size; children go in ascending byte order.
+    auto bigger = static_cast<NodeKind>(kind + 1);
+    NodeRef grown = new_branch(d, bigger, label_bytes(n), k, static_cast<std::int32_t>(n[1]));
+    n = node_units(d, at.node);
+    std::uint32_t* g = node_units(d, grown);
+    const std::uint32_t* children = node_children(n);
+    const unsigned char* keys = node_keys(n);
+    if (kind == NODE_48) {
+        for (unsigned b = 0; b < 256; ++b) {
+            if (keys[b] != 0) put_child(g, static_cast<unsigned char>(b), children[keys[b] - 1]);
+        }
     } else {
-        new_side = new_end_marker(d, NO_STATE, new_id(d));
+        for (unsigned c = 0; c < count; ++c) put_child(g, keys[c], children[c]);
     }
-    table->slot[at.rest[i]] = new_side;
-    if (i > 0) { // 4d.
-        StateIndex branch = take_state(d, STATE_BRANCH, NO_STATE, 0);
-        d->states[branch].data.table = table;
-        State* fragment = &d->states[at.state];
-        fragment->length = static_cast<std::int32_t>(i);
-        fragment->id = 0;
-        fragment->next = branch;
-    } else {
-        State* fragment = &d->states[at.state];
-        fragment->length = STATE_BRANCH;
-        fragment->data.table = table;
-        fragment->next = NO_STATE;
-        fragment->id = 0;
-    }
-    return -d->id_counter;
+    put_child(g, byte, leaf);
+    replace_at(d, at.link, grown);
+    free_node(d, at.node);
+    ++d->grown[bigger];
+    return -id;
 }
 
 // Adds the text at the position find_position gave for it (not found) and
-// returns the negative of its new id. Room for every state it may take is
-// reserved first, so the steps below never see the pool move.
+// returns the negative of its new id.
 std::int32_t insert_at(StringDictionary* d, const TriePosition& at) {
     assert(at.stop != STOP_FOUND);
-    reserve_states(d, MOST_NEW_STATES + at.length / MAX_FRAGMENT);
     switch (at.stop) {
-    case STOP_EMPTY: // 2.
-        d->root = new_fragment(d, at.rest, at.length);
-        return -d->id_counter;
-    case STOP_END_MARKER: { // 3a. the rest becomes its next
-        StateIndex rest = new_fragment(d, at.rest, at.length);
-        d->states[at.state].next = rest;
-        return -d->id_counter;
+    case STOP_EMPTY: { // 2.
+        std::int32_t id = new_id(d);
+        d->root = new_leaf(d, at.rest, at.length, id);
+        return -id;
     }
-    case STOP_SLOT_TAKEN: { // 3b. an end marker in front of the slot's state
-        StateIndex* slot = &d->states[at.state].data.table->slot[*at.rest];
-        *slot = new_end_marker(d, *slot, new_id(d));
-        return -d->id_counter;
-    }
-    case STOP_SLOT_EMPTY: { // 3b. the bytes after b, or an end marker for b alone
-        StateIndex* slot = &d->states[at.state].data.table->slot[*at.rest];
-        if (at.length >= 2) {
-            *slot = new_fragment(d, at.rest + 1, at.length - 1);
-        } else {
-            *slot = new_end_marker(d, NO_STATE, new_id(d));
-        }
-        return -d->id_counter;
-    }
-    case STOP_FRAGMENT_ENDS: { // 3c. the rest after its K bytes becomes its next
-        auto k = static_cast<std::size_t>(d->states[at.state].length);
-        StateIndex rest = new_fragment(d, at.rest + k, at.length - k);
-        d->states[at.state].next = rest;
-        return -d->id_counter;
-    }
-    case STOP_FRAGMENT_NO_ID: { // 3c. the fragment takes a new id
-        State* s = &d->states[at.state];
-        s->id = new_id(d);
-        return -s->id;
-    }
-    case STOP_INSIDE_FRAGMENT: // 3d.
-        return split_after(d, at);
-    case STOP_DIFFERS: // 4.
+    case STOP_DIFFERS: // 3a.
         return split_at(d, at);
+    case STOP_INSIDE_LABEL: // 3b.
+        return split_after(d, at);
+    case STOP_NO_ID: { // 3c.
+        std::int32_t id = new_id(d);
+        node_units(d, at.node)[1] = static_cast<std::uint32_t>(id);
+        return -id;
+    }
+    case STOP_LEAF_ENDS: // 3d.
+        return extend_leaf(d, at);
+    case STOP_NO_CHILD: // 3d.
+        return add_child(d, at);
     case STOP_FOUND:
         break;
     }
     return at.id;
 }
 
-// Steps 2 to 4 for a text of at least one byte.
+// Steps 2 to 5 for a text of at least one byte.
 std::int32_t find_or_insert(StringDictionary* d, const unsigned char* text, std::size_t length) {
     TriePosition at = find_position(d, text, length);
     return at.stop == STOP_FOUND ? at.id : insert_at(d, at);
@@ -303,9 +366,8 @@ StringDictionary* create_dictionary() {
     auto* d = static_cast<StringDictionary*>(
         checked_realloc(nullptr, sizeof(StringDictionary), NOT_ENOUGH_MEMORY));
     std::memset(d, 0, sizeof *d);
-    d->root = NO_STATE;
+    d->root = NO_NODE;
     d->id_counter = 1;
-    d->state_count = 1; // index 0 stands for "no state"
     return d;
 }
 
@@ -315,7 +377,7 @@ std::int32_t intern_string(StringDictionary* d, const char* text) {
 }
 
 // A text seen lately is answered from the recent texts; every other text is
-// found or inserted in the trie (steps 2 to 4) and then remembered. The
+// found or inserted in the trie (steps 2 to 5) and then remembered. The
 // recent texts only ever hold ids the trie gave, so the answer is the
 // trie's in every case. Without them litsieve runs 26.7 % more instructions
 // on oltp-1m, where most texts come again; on distinct-200k, where most are
@@ -342,23 +404,22 @@ std::int32_t dictionary_last_id(const StringDictionary* d) {
 
 /*
  * Depth first from the root, with the bytes of the current path in a
- * buffer and the places still to visit on a stack (a chain of branches can
+ * buffer and the nodes still to visit on a stack (a chain of branches can
  * be as deep as a text is long). For each place taken off the stack:
- * 1. Cut the path back to the place's length, and add the slot's byte when
- *    the place hangs from a branch.
- * 2. Fragment: add its bytes; its id, if any, names the path; go on to its
- *    next. End marker: its id names the path as it is; go on to its next.
- *    Branch: every taken slot becomes a place, pushed from byte 255 down so
- *    that byte 0 comes off first.
+ * 1. Cut the path back to the place's length, and add the byte that selects
+ *    the node when it hangs from a branch.
+ * 2. Add the node's label; its id, if any, names the path.
+ * 3. Its children become places, pushed from the highest byte down so that
+ *    the lowest comes off first.
  * A text is visited before everything that goes on from it, so the order
  * is ascending.
  */
 namespace {
 
 struct Place {
-    StateIndex state;
+    NodeRef node;
     std::size_t path_length; // bytes of the path before it
-    int byte;                // the slot's byte when it hangs from a branch, else -1
+    int byte;                // the byte that selects it in its parent, or -1 for the root
 };
 
 struct Visit {
@@ -369,13 +430,13 @@ struct Visit {
     std::size_t path_capacity;
 };
 
-void push_place(Visit* v, StateIndex state, std::size_t path_length, int byte) {
+void push_place(Visit* v, NodeRef node, std::size_t path_length, int byte) {
     if (v->depth == v->capacity) {
         v->capacity = v->capacity < 256 ? 1024 : v->capacity * 2;
         v->places = static_cast<Place*>(
             checked_realloc(v->places, v->capacity * sizeof(Place), NOT_ENOUGH_MEMORY));
     }
-    v->places[v->depth++] = {state, path_length, byte};
+    v->places[v->depth++] = {node, path_length, byte};
 }
 
 void reserve_path(Visit* v, std::size_t length) {
@@ -386,10 +447,34 @@ void reserve_path(Visit* v, std::size_t length) {
     v->path_capacity = capacity;
 }
 
+// 3. The children of branch `n`, highest byte first.
+void push_children(Visit* v, const std::uint32_t* n, std::size_t length) {
+    const std::uint32_t* children = node_children(n);
+    const unsigned char* keys = node_keys(n);
+    switch (node_kind(n)) {
+    case NODE_4:
+    case NODE_16:
+        for (unsigned c = child_count(n); c-- > 0;) push_place(v, children[c], length, keys[c]);
+        break;
+    case NODE_48:
+        for (int b = 255; b >= 0; --b) {
+            if (keys[b] != 0) push_place(v, children[keys[b] - 1], length, b);
+        }
+        break;
+    case NODE_256:
+        for (int b = 255; b >= 0; --b) {
+            if (children[b] != NO_NODE) push_place(v, children[b], length, b);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace
 
 void visit_texts(const StringDictionary* d, TextVisitor visit, void* context) {
-    if (d->root == NO_STATE) return;
+    if (d->root == NO_NODE) return;
     Visit v = {nullptr, 0, 0, nullptr, 0};
     push_place(&v, d->root, 0, -1);
     bool going = true;
@@ -400,30 +485,28 @@ void visit_texts(const StringDictionary* d, TextVisitor visit, void* context) {
             reserve_path(&v, length + 1);
             v.path[length++] = static_cast<unsigned char>(place.byte);
         }
-        const State& s = d->states[place.state]; // 2.
-        if (s.length > 0) {
-            assert(s.next != NO_STATE || s.id > 0);
-            auto k = static_cast<std::size_t>(s.length);
-            reserve_path(&v, length + k);
-            std::memcpy(v.path + length, s.data.bytes, k);
-            length += k;
-            if (s.id > 0) going = visit(context, v.path, length, s.id);
-            if (s.next != NO_STATE) push_place(&v, s.next, length, -1);
-        } else if (s.length == STATE_END_MARKER) {
-            going = visit(context, v.path, length, s.id);
-            if (s.next != NO_STATE) push_place(&v, s.next, length, -1);
-        } else {
-            for (int b = 255; b >= 0; --b) {
-                StateIndex slot = s.data.table->slot[b];
-                if (slot != NO_STATE) push_place(&v, slot, length, b);
-            }
-        }
+        const std::uint32_t* n = node_units(d, place.node); // 2.
+        std::size_t k = label_length(n);
+        assert(node_kind(n) != NODE_LEAF || n[1] > 0);
+        reserve_path(&v, length + k);
+        std::memcpy(v.path + length, label_bytes(n), k);
+        length += k;
+        if (n[1] > 0) going = visit(context, v.path, length, static_cast<std::int32_t>(n[1]));
+        push_children(&v, n, length); // 3.
     }
     release(v.places);
     release(v.path);
 }
 
 std::size_t dictionary_heap_bytes(const StringDictionary* d) {
-    return sizeof(StringDictionary) + std::size_t{d->state_capacity} * sizeof(State) +
-           d->table_bytes + d->byte_total + (d->recent != nullptr ? recent_texts_bytes() : 0);
+    return sizeof(StringDictionary) + trie_storage_bytes(d) +
+           (d->recent != nullptr ? recent_texts_bytes() : 0);
+}
+
+void dictionary_shape(const StringDictionary* d, DictionaryShape* shape) {
+    for (unsigned k = 0; k < NODE_KINDS; ++k) {
+        shape->nodes[k] = d->nodes[k];
+        shape->grown[k] = d->grown[k];
+    }
+    shape->storage_bytes = trie_storage_bytes(d);
 }

@@ -44,3 +44,14 @@ void visit_texts(const StringDictionary* dictionary, TextVisitor visit, void* co
 // Total bytes the dictionary holds from the heap, for memory accounting in
 // tests and benchmarks.
 std::size_t dictionary_heap_bytes(const StringDictionary* dictionary);
+
+// How the trie is made up, for tests and benchmarks: its nodes by kind
+// (leaves, then branches of up to 4, 16, 48 and 256 children) and how many
+// times a node grew into each kind (a leaf into the smallest branch, each
+// branch into the next size).
+struct DictionaryShape {
+    std::uint32_t nodes[5];
+    std::uint32_t grown[5];
+    std::size_t storage_bytes; // the trie's chunks and their bookkeeping
+};
+void dictionary_shape(const StringDictionary* dictionary, DictionaryShape* shape);

@@ -1,94 +1,93 @@
-// Where the dictionary's states, fragment bytes and branch tables live.
+// Where the dictionary's nodes live: blocks of 4-byte units carved from
+// chunks that never move, and taken again once freed (a branch that grows
+// into the next size frees its old block).
 #include "analyzer/dictionary_trie.h"
 
 #include "platform/allocation.h"
 
-#include <cstdint>
+#include <cassert>
 #include <cstring>
 
 namespace {
 
-// New fragments' bytes are copied into chunks that double from
-// BYTE_CHUNK_FIRST up to CHUNK_MOST; a copy longer than BYTE_COPY_ALONE gets
-// an allocation of its own.
-constexpr std::size_t BYTE_CHUNK_FIRST = 64 * 1024;
-constexpr std::size_t BYTE_COPY_ALONE = 16 * 1024;
-constexpr std::size_t CHUNK_MOST = std::size_t{2} << 20;
-
-// A block of `bytes` for one of the dictionary's chunks, never freed, zeroed
-// if asked.
-unsigned char* new_chunk(std::size_t bytes, const char* message, bool zeroed) {
-    return static_cast<unsigned char*>(zeroed ? checked_calloc(1, bytes, message)
-                                              : checked_realloc(nullptr, bytes, message));
+inline std::uint32_t units_for(std::size_t bytes) {
+    return static_cast<std::uint32_t>((bytes + 3) / 4);
 }
 
-// Branch tables are taken from chunks that double up to TABLE_CHUNK_MOST
-// tables (2 MiB), so a small input stays small and a large one does not
-// take a block per table.
-constexpr std::size_t TABLE_CHUNK_FIRST = 64;
-constexpr std::size_t TABLE_CHUNK_MOST = CHUNK_MOST / sizeof(BranchTable);
+const char* message_for(NodeKind kind) {
+    return kind == NODE_LEAF ? NOT_ENOUGH_MEMORY_FOR_STATE : NOT_ENOUGH_MEMORY;
+}
+
+// A block of `units` contiguous units; returns the global index of its first.
+std::uint32_t take_block(StringDictionary* d, std::uint32_t units, const char* message) {
+    NodeRef* free = &d->free_blocks[units];
+    if (*free != NO_NODE) {
+        std::uint32_t block = *free;
+        *free = *node_units(d, block);
+        return block;
+    }
+    if (d->chunk_count == 0 || CHUNK_UNITS - d->next_unit < units) {
+        if (d->chunk_count == CHUNK_MOST) out_of_memory(message);
+        if (d->chunk_count > 0) {
+            // The end of the last chunk is kept for a block of its size.
+            std::uint32_t left = CHUNK_UNITS - d->next_unit;
+            if (left > 0) {
+                std::uint32_t rest = ((d->chunk_count - 1) << CHUNK_SHIFT) + d->next_unit;
+                *node_units(d, rest) = d->free_blocks[left];
+                d->free_blocks[left] = rest;
+            }
+        }
+        if (d->chunk_count == d->chunk_slots) {
+            std::uint32_t slots = d->chunk_slots == 0 ? 64 : 2 * d->chunk_slots;
+            d->chunks = static_cast<std::uint32_t**>(
+                checked_realloc(d->chunks, slots * sizeof *d->chunks, message));
+            d->chunk_slots = slots;
+        }
+        d->chunks[d->chunk_count] = static_cast<std::uint32_t*>(
+            checked_realloc(nullptr, CHUNK_UNITS * sizeof(std::uint32_t), message));
+        // Unit 0 of the first chunk stays unused: NO_NODE names no node.
+        d->next_unit = d->chunk_count == 0 ? 1 : 0;
+        ++d->chunk_count;
+    }
+    std::uint32_t block = ((d->chunk_count - 1) << CHUNK_SHIFT) + d->next_unit;
+    d->next_unit += units;
+    return block;
+}
 
 } // namespace
 
-void reserve_states(StringDictionary* d, std::size_t extra) {
-    std::size_t needed = d->state_count + extra;
-    if (needed <= d->state_capacity) return;
-    std::size_t capacity = d->state_capacity < 1024 ? 1024 : d->state_capacity;
-    while (capacity < needed) capacity += capacity / 2;
-    if (capacity > UINT32_MAX) out_of_memory(NOT_ENOUGH_MEMORY_FOR_STATE);
-    d->states = static_cast<State*>(
-        checked_realloc(d->states, capacity * sizeof(State), NOT_ENOUGH_MEMORY_FOR_STATE));
-    d->state_capacity = static_cast<std::uint32_t>(capacity);
-}
-
-StateIndex take_state(StringDictionary* d, std::int32_t length, StateIndex next, std::int32_t id) {
-    StateIndex index = d->state_count++;
-    State* s = &d->states[index];
-    s->length = length;
-    s->data.bytes = nullptr;
-    s->next = next;
-    s->id = id;
-    return index;
-}
-
-const unsigned char* copy_bytes(StringDictionary* d, const unsigned char* text,
-                                std::size_t length) {
-    std::size_t size = length + 1; // stored with a NUL after them
-    unsigned char* copy;
-    if (size > BYTE_COPY_ALONE) {
-        copy = static_cast<unsigned char*>(
-            checked_realloc(nullptr, size, NOT_ENOUGH_MEMORY_FOR_STATE));
-        d->byte_total += size;
-    } else {
-        if (d->byte_chunk == nullptr || d->byte_chunk_size - d->byte_chunk_used < size) {
-            std::size_t chunk =
-                d->byte_chunk == nullptr ? BYTE_CHUNK_FIRST : 2 * d->byte_chunk_size;
-            if (chunk > CHUNK_MOST) chunk = CHUNK_MOST;
-            d->byte_chunk = new_chunk(chunk, NOT_ENOUGH_MEMORY_FOR_STATE, false);
-            d->byte_chunk_used = 0;
-            d->byte_chunk_size = chunk;
-            d->byte_total += chunk;
-        }
-        copy = d->byte_chunk + d->byte_chunk_used;
-        d->byte_chunk_used += size;
+NodeRef new_node(StringDictionary* d, NodeKind kind, std::size_t label) {
+    assert(label <= LABEL_MOST);
+    if (d->free_blocks == nullptr) {
+        d->free_blocks = static_cast<NodeRef*>(
+            checked_calloc(FREE_LIST_UNITS + 1, sizeof(NodeRef), NOT_ENOUGH_MEMORY_FOR_STATE));
     }
-    std::memcpy(copy, text, length);
-    copy[length] = '\0';
-    return copy;
+    std::uint32_t label_units = units_for(label);
+    std::uint32_t units = label_units + HEADER_UNITS + BODY_UNITS[kind];
+    NodeRef node = take_block(d, units, message_for(kind)) + label_units;
+    std::uint32_t* n = node_units(d, node);
+    n[0] = kind << KIND_SHIFT | static_cast<std::uint32_t>(label);
+    n[1] = 0;
+    n[2] = label_units << 8;
+    if (kind == NODE_48) std::memset(node_keys(n), 0, 256);
+    if (kind == NODE_256) std::memset(node_children(n), 0, 256 * sizeof(std::uint32_t));
+    ++d->nodes[kind];
+    return node;
 }
 
-BranchTable* new_branch_table(StringDictionary* d) {
-    if (d->table_chunk_left == 0) {
-        std::size_t tables = d->table_chunk_size == 0 ? TABLE_CHUNK_FIRST : 2 * d->table_chunk_size;
-        if (tables > TABLE_CHUNK_MOST) tables = TABLE_CHUNK_MOST;
-        std::size_t bytes = tables * sizeof(BranchTable);
-        static_assert(NO_STATE == 0, "a zeroed table has every slot empty");
-        d->table_chunk = reinterpret_cast<BranchTable*>(new_chunk(bytes, NOT_ENOUGH_MEMORY, true));
-        d->table_chunk_left = tables;
-        d->table_chunk_size = tables;
-        d->table_bytes += bytes;
-    }
-    BranchTable* table = d->table_chunk++; // zeroed with its chunk: all slots empty
-    --d->table_chunk_left;
-    return table;
+void free_node(StringDictionary* d, NodeRef node) {
+    std::uint32_t* n = node_units(d, node);
+    NodeKind kind = node_kind(n);
+    std::uint32_t label_units = n[2] >> 8;
+    std::uint32_t units = label_units + HEADER_UNITS + BODY_UNITS[kind];
+    std::uint32_t block = node - label_units;
+    *node_units(d, block) = d->free_blocks[units];
+    d->free_blocks[units] = block;
+    --d->nodes[kind];
+}
+
+std::size_t trie_storage_bytes(const StringDictionary* d) {
+    return std::size_t{d->chunk_count} * CHUNK_UNITS * sizeof(std::uint32_t) +
+           std::size_t{d->chunk_slots} * sizeof *d->chunks +
+           (d->free_blocks != nullptr ? (FREE_LIST_UNITS + 1) * sizeof(NodeRef) : 0);
 }

@@ -161,13 +161,94 @@ TEST(StringDictionaryTest, TextsWithNulBytesByLength) {
     EXPECT_EQ(intern_bytes(d, a, 3), 2);
 }
 
+// A branch grows through every size as its children come: up to 4 children
+// in the smallest, then 16, 48 and a full table; a leaf that a longer text
+// continues becomes the smallest branch. Each growth happens exactly when
+// the branch is full, and every text keeps its id through it.
+TEST(StringDictionaryTest, EveryNodeKindAndEveryGrowth) {
+    enum { LEAVES, N4, N16, N48, N256 };
+    struct Expected {
+        int children;              // texts "p" + one byte, so far
+        std::uint32_t branch_kind; // the kind of the branch after "p"
+        std::uint32_t grown[5];    // growths into each kind so far
+    };
+    const Expected steps[] = {
+        {1, N4, {0, 1, 0, 0, 0}},    {4, N4, {0, 1, 0, 0, 0}},     {5, N16, {0, 1, 1, 0, 0}},
+        {16, N16, {0, 1, 1, 0, 0}},  {17, N48, {0, 1, 1, 1, 0}},   {48, N48, {0, 1, 1, 1, 0}},
+        {49, N256, {0, 1, 1, 1, 1}}, {256, N256, {0, 1, 1, 1, 1}},
+    };
+    StringDictionary* d = create_dictionary();
+    std::map<std::string, std::int32_t> truth;
+    EXPECT_EQ(intern_string(d, "p"), -2); // a leaf
+    truth["p"] = 2;
+    int children = 0;
+    for (const Expected& step : steps) {
+        for (; children < step.children; ++children) {
+            // Bytes in an order that is neither ascending nor descending, so
+            // that the sorted keys of the small branches take every place.
+            auto byte = static_cast<char>((children * 37 + 11) % 256);
+            std::string text = std::string("p") + byte;
+            auto id = static_cast<std::int32_t>(truth.size()) + 2;
+            ASSERT_EQ(intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), 2), -id);
+            truth[text] = id;
+        }
+        DictionaryShape shape;
+        dictionary_shape(d, &shape);
+        std::uint32_t kinds[5] = {static_cast<std::uint32_t>(children), 0, 0, 0, 0};
+        kinds[step.branch_kind] = 1;
+        for (int k = 0; k < 5; ++k) {
+            EXPECT_EQ(shape.nodes[k], kinds[k]) << children << " children, kind " << k;
+            EXPECT_EQ(shape.grown[k], step.grown[k]) << children << " children, kind " << k;
+        }
+        for (const auto& [text, id] : truth) {
+            ASSERT_EQ(
+                intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+                id)
+                << children << " children";
+        }
+        EXPECT_EQ(stored_texts(d), Stored(truth.begin(), truth.end())) << children << " children";
+    }
+}
+
+// A label holds at most 16 KiB; a longer run without a branching point is a
+// chain of branches of one child each. Texts that end, differ or go on at
+// every place around the links of such a chain, against a map.
+TEST(StringDictionaryTest, LongRunsAcrossTheLinksOfAChain) {
+    constexpr std::size_t LINK = 16 * 1024 + 1; // a link's label and the byte after it
+    const std::size_t lengths[] = {1,        LINK - 2,     LINK - 1,
+                                   LINK,     LINK + 1,     2 * LINK - 1,
+                                   2 * LINK, 2 * LINK + 1, 3 * LINK + 100};
+    StringDictionary* d = create_dictionary();
+    std::map<std::string, std::int32_t> truth;
+    std::int32_t next_id = 2;
+    auto intern_checked = [&](const std::string& text) {
+        auto known = truth.find(text);
+        std::int32_t want = known != truth.end() ? known->second : -next_id;
+        if (known == truth.end()) truth.emplace(text, next_id++);
+        ASSERT_EQ(intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+                  want)
+            << "length " << text.size();
+    };
+    const std::string run(3 * LINK + 100, 'a');
+    intern_checked(run); // the whole run first: one chain
+    for (std::size_t length : lengths) {
+        intern_checked(run.substr(0, length));       // ends inside or at a link
+        std::string differs = run.substr(0, length); // differs at its last byte
+        differs.back() = 'b';
+        intern_checked(differs);
+        intern_checked(run.substr(0, length) + "c"); // goes on past it with another byte
+    }
+    for (const auto& [text, id] : truth) intern_checked(text);
+    EXPECT_EQ(stored_texts(d), Stored(truth.begin(), truth.end()));
+}
+
 // The recent texts only save time: when they cannot be had, every text
 // walks the trie, the ids stay right, and the allocation is not tried again
 // on every call.
 TEST(StringDictionaryTest, WorksWithoutRecentTexts) {
     StringDictionary* d = create_dictionary();
     // Two long texts (they always walk) make the trie take its first blocks
-    // of states, bytes and tables.
+    // of nodes.
     const std::string long_text(RECENT_TEXT_MOST + 1, 'x');
     const std::string other_long_text(RECENT_TEXT_MOST + 1, 'y');
     EXPECT_EQ(intern_string(d, long_text.c_str()), -2);
@@ -201,6 +282,8 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
         std::string alphabet;
         int max_length;
     };
+    std::string every_byte;
+    for (int b = 0; b < 256; ++b) every_byte += static_cast<char>(b);
     const Shape shapes[] = {
         {"two letters", "ab", 12},
         {"small alphabet", "abcd", 8},
@@ -208,13 +291,18 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
         {"long runs", "aaaaaaaaab", 300},
         {"longer than the recent texts keep", "aaaaaaaaaaaaaaaaaaab", 1200},
         {"sql-ish", "SELECT :N,=", 40},
+        {"every byte, short (every branch size)", every_byte, 3},
+        {"forty bytes (branches of 17 to 48 children)", every_byte.substr(60, 40), 4},
     };
+    std::uint32_t nodes_met[5] = {};
+    std::uint32_t growths_met[5] = {};
     std::mt19937 random(20261207); // fixed seed: reproducible
     for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
         StringDictionary* recent = create_dictionary();
         StringDictionary* plain = create_dictionary();
         // Two long texts (they never go through the recent texts) give both
-        // dictionaries their first states, bytes and branch table; then the
+        // dictionaries their first chunk of nodes; then the
         // plain one's first short text cannot have its recent texts.
         const std::string first(RECENT_TEXT_MOST + 1, '#');
         const std::string second(RECENT_TEXT_MOST + 1, '%');
@@ -260,7 +348,16 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
         Stored in_order(truth.begin(), truth.end());
         EXPECT_EQ(stored_texts(recent), in_order) << shape.name;
         EXPECT_EQ(stored_texts(plain), in_order) << shape.name;
+        DictionaryShape trie;
+        dictionary_shape(plain, &trie);
+        for (int k = 0; k < 5; ++k) {
+            nodes_met[k] += trie.nodes[k];
+            growths_met[k] += trie.grown[k];
+        }
     }
+    // The shapes reach every kind of node and every growth between kinds.
+    for (int k = 0; k < 5; ++k) EXPECT_GT(nodes_met[k], 0U) << "node kind " << k;
+    for (int k = 1; k < 5; ++k) EXPECT_GT(growths_met[k], 0U) << "growth into kind " << k;
 }
 
 } // namespace

@@ -31,6 +31,13 @@ DICTIONARY_SEEDS = [
                         b"abd", b"ac", b"xyz", b"xy"]),
     b"\n" + b"\n".join([b"abc", b"ab", b"a", b"abc", b"ab", b"a", b""]),
     b"|" + b"|".join([b"a\x80", b"a\x81", b"a\xff", b"a\x00b", b"a\x00", b"a"]),
+    # One branch through every size: "p", then "p" and each byte but the
+    # separator (4, 16, 48 and 256 children), then the same texts again.
+    b"\xfe" + b"\xfe".join([b"p"] + [b"p" + bytes([(i * 37 + 11) % 256]) for i in range(256)
+                                       if (i * 37 + 11) % 256 != 0xfe] * 2),
+    # Branches of 5, 17 and 49 children at several depths, under one another.
+    b"\n" + b"\n".join(b"q" * depth + bytes([65 + i]) for depth in (1, 2, 3)
+                        for i in range(49)),
 ]
 
 
