@@ -1,6 +1,7 @@
 #include "analyzer/record_reader.h"
 
 #include "analyzer/statement_groups.h"
+#include "analyzer/statement_pipeline.h"
 #include "platform/allocation.h"
 #include "platform/block_reader.h"
 #include "platform/exit_statuses.h"
@@ -8,18 +9,25 @@
 
 #include <cstring>
 
+const char RECORD_CUT_SHORT[] = " file is cut short.\n";
+const char RECORD_NEGATIVE_LENGTH[] = " file has a negative length.\n";
+
+void describe_bad_record(Message* m, const char* path, std::int64_t offset, const char* what) {
+    message_start(m);
+    message_add(m, "Record at offset ");
+    message_add_number(m, offset);
+    message_add(m, " of ");
+    message_add_name(m, path);
+    message_add(m, what);
+}
+
 namespace {
 
-constexpr std::size_t HEADER_SIZE = 8;
+constexpr std::size_t HEADER_SIZE = RECORD_HEADER_SIZE;
 
 [[noreturn]] void fail_at(const BlockReader& r, std::int64_t offset, const char* what) {
     Message m;
-    message_start(&m);
-    message_add(&m, "Record at offset ");
-    message_add_number(&m, offset);
-    message_add(&m, " of ");
-    message_add_name(&m, r.path);
-    message_add(&m, what);
+    describe_bad_record(&m, r.path, offset, what);
     fail(EXIT_INPUT, m.text);
 }
 
@@ -39,7 +47,7 @@ char* gather_long_text(BlockReader* r, std::size_t length, std::int64_t record_o
         std::size_t want = length - have;
         std::size_t room = capacity - have;
         std::size_t n = read_past_block(r, text + have, want < room ? want : room);
-        if (n == 0) fail_at(*r, record_offset, " file is cut short.\n");
+        if (n == 0) fail_at(*r, record_offset, RECORD_CUT_SHORT);
         have += n;
     }
     text[length] = '\0';
@@ -59,17 +67,17 @@ void read_records(const char* path, void (*handle)(const StatementRecord& record
             if (unconsumed(r) == 0) break; // no byte where a record would begin: the end
         }
         std::int64_t record_offset = consumed_offset(r);
-        if (unconsumed(r) < HEADER_SIZE) fail_at(r, record_offset, " file is cut short.\n");
+        if (unconsumed(r) < HEADER_SIZE) fail_at(r, record_offset, RECORD_CUT_SHORT);
         const auto* header = reinterpret_cast<const unsigned char*>(r.block + r.begin);
         record.id = read_int32_le(header);
         record.length = read_int32_le(header + 4);
-        if (record.length < 0) fail_at(r, record_offset, " file has a negative length.\n");
+        if (record.length < 0) fail_at(r, record_offset, RECORD_NEGATIVE_LENGTH);
         r.begin += HEADER_SIZE;
 
         std::size_t length = static_cast<std::size_t>(record.length);
         if (unconsumed(r) < length && length <= READ_BLOCK_SIZE) {
             fill_block(&r, length);
-            if (unconsumed(r) < length) fail_at(r, record_offset, " file is cut short.\n");
+            if (unconsumed(r) < length) fail_at(r, record_offset, RECORD_CUT_SHORT);
         }
         if (length <= unconsumed(r)) {
             // Cut out in place: a NUL over the byte after the text for the
@@ -92,11 +100,11 @@ void read_records(const char* path, void (*handle)(const StatementRecord& record
 }
 
 namespace {
-void process_record(const StatementRecord& record) {
-    process_statement(record.id, record.text);
+void file_record(const NormalizedRecord& record) {
+    file_statement(record.id, record.normalized, record.normalized_length);
 }
 } // namespace
 
 void read_statements(const char* path) {
-    read_records(path, process_record);
+    read_normalized_records(path, file_record);
 }

@@ -8,8 +8,12 @@
 // The file ends where a record id would begin and no byte follows.
 #pragma once
 
+#include "platform/messages.h"
+
 #include <cstddef>
 #include <cstdint>
+
+constexpr std::size_t RECORD_HEADER_SIZE = 8;
 
 // One input record while it is being processed.
 struct StatementRecord {
@@ -31,8 +35,15 @@ constexpr std::size_t READ_BLOCK_SIZE = 1 << 20;
 // announces a negative length.
 void read_records(const char* path, void (*handle)(const StatementRecord& record));
 
-// read_records with process_statement as the handler.
+// Every record's statement normalised and filed under its group, in file
+// order, on every core (statement_pipeline.h): litsieve's reading.
 void read_statements(const char* path);
+
+// The message of a bad record at file offset `offset`:
+// "Record at offset N of PATH" followed by one of the two endings below.
+void describe_bad_record(Message* m, const char* path, std::int64_t offset, const char* what);
+extern const char RECORD_CUT_SHORT[];       // " file is cut short.\n"
+extern const char RECORD_NEGATIVE_LENGTH[]; // " file has a negative length.\n"
 
 // Little-endian signed 32-bit value assembled byte by byte.
 inline std::int32_t read_int32_le(const unsigned char* p) {

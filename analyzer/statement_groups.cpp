@@ -43,14 +43,17 @@ template <typename Table> void grow(Table* table, std::int32_t first) {
 void process_statement(std::int32_t record_id, const char* text) {
     input_cursor = text; // 1.
     parse_statement();
+    file_statement(record_id, reinterpret_cast<const unsigned char*>(normalized_text), // 2.-6.
+                   normalized_length);
+    release_normalized_text(); // 7.
+}
 
+void file_statement(std::int32_t record_id, const unsigned char* normalized, std::size_t length) {
     if (record_list.last + 1 >= record_list.capacity) grow(&record_list, RECORD_LIST_FIRST); // 2.
     ListedRecord* entry = &record_list.base[++record_list.last];
     entry->id = record_id;
 
-    std::int32_t r =
-        intern_bytes(dictionary, // 3.
-                     reinterpret_cast<const unsigned char*>(normalized_text), normalized_length);
+    std::int32_t r = intern_bytes(dictionary, normalized, length); // 3.
     std::int32_t number = r;
     if (r < 0) { // 4.
         number = -r;
@@ -62,7 +65,6 @@ void process_statement(std::int32_t record_id, const char* text) {
     }
     ++group_table.base[number].size; // 5.
     entry->group = number;           // 6.
-    release_normalized_text();       // 7.
 }
 
 void reset_statement_groups() {

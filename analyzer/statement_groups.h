@@ -60,6 +60,11 @@ extern StringDictionary* dictionary;
 // group. The text stays the caller's.
 void process_statement(std::int32_t record_id, const char* text);
 
+// Files a record whose statement is normalised already (steps 2 to 6 of
+// process_statement): the statement pipeline's consumer. The text stays
+// the caller's.
+void file_statement(std::int32_t record_id, const unsigned char* normalized, std::size_t length);
+
 // The group a listed record belongs to.
 inline const StatementGroup& group_of(const ListedRecord& record) {
     return group_table.base[record.group];

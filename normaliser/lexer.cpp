@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
-const char* input_cursor = nullptr;
-const char* input_limit = nullptr;
-const char* token_text = nullptr;
-std::size_t token_length = 0;
+thread_local const char* input_cursor = nullptr;
+thread_local const char* input_limit = nullptr;
+thread_local const char* token_text = nullptr;
+thread_local std::size_t token_length = 0;
 
 const char* const month_abbreviations[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                              "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};

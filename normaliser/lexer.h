@@ -19,24 +19,28 @@ enum TokenCode : int {
     DATE_CONSTANT = 260,   // quoted string literal whose body is a date
 };
 
+// The lexer's and the parser's state belongs to one statement at a time on
+// each thread: litsieve normalises on several threads at once (the
+// analyzer's statement pipeline), each with its own cursor, parser and text.
+
 // Next unread byte of the current statement. The statement is a
 // NUL-terminated byte string; its first NUL ends it. process_statement sets
 // it before each parse; afterwards only next_token moves it, always forwards.
 // The lexer never writes into the text.
-extern const char* input_cursor;
+extern thread_local const char* input_cursor;
 
 // One past the last byte of the current statement that may be read (its
 // terminating NUL included), or null when not known. Within it the lexer and
 // the normaliser read ahead several bytes at a time; it never changes what a
 // token is. parse_statement sets it for the statement it parses.
-extern const char* input_limit;
+extern thread_local const char* input_limit;
 
 // Text of the last TOKEN: token_length bytes starting at token_text. It
 // points into the statement text itself (the statement outlives its parse),
 // so producing a token allocates nothing. Set only when next_token returns
 // TOKEN; the parser uses it before it asks for the next token.
-extern const char* token_text;
-extern std::size_t token_length;
+extern thread_local const char* token_text;
+extern thread_local std::size_t token_length;
 
 // The twelve month abbreviations, in calendar order.
 extern const char* const month_abbreviations[12];

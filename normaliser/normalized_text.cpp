@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-char* normalized_text = nullptr;
-std::size_t normalized_length = 0;
+thread_local char* normalized_text = nullptr;
+thread_local std::size_t normalized_length = 0;
 
 namespace {
 
@@ -18,7 +18,7 @@ struct TextBuffer {
     std::size_t length;
     std::size_t capacity;
 };
-TextBuffer text_buffer = {nullptr, 0, 0};
+thread_local TextBuffer text_buffer = {nullptr, 0, 0};
 
 void reserve_text(std::size_t needed) {
     if (needed <= text_buffer.capacity) return;

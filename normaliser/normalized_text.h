@@ -10,9 +10,9 @@
 // whole text (never empty) and normalized_length its length in bytes; the
 // caller takes it and sets both back with release_normalized_text. The bytes
 // live in a buffer the normaliser reuses from one statement to the next, so
-// the pointer is only valid until the next parse.
-extern char* normalized_text;
-extern std::size_t normalized_length;
+// the pointer is only valid until the next parse. Each thread has its own.
+extern thread_local char* normalized_text;
+extern thread_local std::size_t normalized_length;
 
 // Appends one blank (unless the text is empty so far) and a copy of `text`.
 void append_token_text(const char* text);

@@ -99,7 +99,7 @@ struct Parser {
     int run_begin;
     int run_end;
 };
-Parser parser;
+thread_local Parser parser; // each normalising thread has its own
 
 inline void store_state(int index, int state) {
     if (index < parser.run_end) parser.run_end = index;
@@ -108,9 +108,9 @@ inline void store_state(int index, int state) {
 
 // The parse loop keeps the depth in a local (a register across the lexer
 // calls) and hands it to push and reduce; parser.depth is written back when
-// the parse ends.
+// the parse ends. The caller checks the depth first (the stack overflows).
 inline void push(int& depth, int state, const char* value) {
-    if (depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
+    assert(depth < PARSER_STACK_DEPTH);
     store_state(depth, state);
     parser.value_stack[depth] = value;
     ++depth;
@@ -202,9 +202,9 @@ inline char* put_token_upper(char* out, const char* text, std::size_t length, co
  * overflows before it is appended), its text or placeholder, one push. The
  * loop's entries carry no value: no rule reduced over them reads one. The
  * text is reserved for the whole statement (most_text), so no append checks
- * for room.
+ * for room. Returns false when the stack overflows.
  */
-inline void run_token_loop(TextWriter& w, int& depth, int state) {
+inline bool run_token_loop(TextWriter& w, int& depth, int state) {
     token_scanner::Scan scan{input_cursor, input_limit, nullptr, 0};
     char* out = w.out; // never the text's start: see the caller
     parser.run_begin = depth;
@@ -213,7 +213,7 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
         if (code == END_OF_TEXT) break;
         if (depth >= PARSER_STACK_DEPTH) {
             input_cursor = scan.cursor;
-            fatal_error(YACC_STACK_OVERFLOW);
+            return false;
         }
         *out++ = ' ';
         switch (code) {
@@ -239,6 +239,7 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
     parser.run_end = depth;
     input_cursor = scan.cursor;
     w.out = out;
+    return true;
 }
 
 // Runs rule r's action on the value of its first right-hand symbol.
@@ -310,14 +311,13 @@ inline void reduce(TextWriter& w, int& depth, int rule) {
     ++depth;
 }
 
-} // namespace
-
-int parse_statement() {
+/*
+ * The parse of the statement between input_cursor and input_limit into w,
+ * which has room for its whole normalised text (most_text). Returns null, or
+ * the message of the error that ends the run.
+ */
+const char* parse_into(TextWriter& w) {
     // 1. Reset: only the start state on the stacks, no look-ahead.
-    assert(normalized_text == nullptr);
-    std::size_t length = std::strlen(input_cursor);
-    input_limit = input_cursor + length + 1;
-    TextWriter w = resume_text(most_text(length)); // no token of this statement grows it
     int depth = 0;
     int lookahead = NO_LOOKAHEAD;
     parser.run_begin = parser.run_end = 0;
@@ -333,7 +333,7 @@ int parse_statement() {
         // has one; a first token goes through the table loop below.
         if (lookahead == NO_LOOKAHEAD && token_loops.state[state] && w.out != w.start &&
             parse_shortcuts.token_loop) {
-            run_token_loop(w, depth, state);
+            if (!run_token_loop(w, depth, state)) return YACC_STACK_OVERFLOW;
             lookahead = 0; // end of text
             continue;
         }
@@ -347,27 +347,55 @@ int parse_statement() {
         if (act >= SHIFT_REDUCE && act != ACCEPT) {
             // The shift's stack check comes first: the 5000th token overflows
             // here, after the first 4999 have been appended.
-            if (depth >= PARSER_STACK_DEPTH) fatal_error(YACC_STACK_OVERFLOW);
+            if (depth >= PARSER_STACK_DEPTH) return YACC_STACK_OVERFLOW;
             int rule = act - SHIFT_REDUCE;
             run_action(w, rule, token_text);
             push(depth, goto_state[state][rule_lhs[rule]], token_text);
             lookahead = NO_LOOKAHEAD;
         } else if (act == ACCEPT) {
-            finish_text(w);
-            input_limit = nullptr; // the limit belongs to this statement only
             parser.depth = depth;
             parser.lookahead = lookahead;
-            return 0;
+            return nullptr;
         } else if (act > 0) {
             // A plain shift (state `act`): none in these tables, since every
             // shifted token is reduced at once, but the loop stays general.
+            if (depth >= PARSER_STACK_DEPTH) return YACC_STACK_OVERFLOW;
             push(depth, act, token_text);
             lookahead = NO_LOOKAHEAD;
         } else if (act < 0) {
             reduce(w, depth, -act);
         } else {
             // Only the start state can meet end of text: a statement without tokens.
-            fatal_error(SYNTAX_ERROR);
+            return SYNTAX_ERROR;
         }
     }
+}
+
+} // namespace
+
+int parse_statement() {
+    assert(normalized_text == nullptr);
+    std::size_t length = std::strlen(input_cursor);
+    input_limit = input_cursor + length + 1;
+    TextWriter w = resume_text(most_text(length)); // no token of this statement grows it
+    const char* error = parse_into(w);
+    if (error != nullptr) fatal_error(error);
+    finish_text(w);
+    input_limit = nullptr; // the limit belongs to this statement only
+    return 0;
+}
+
+std::size_t normalize_room(std::size_t length) {
+    return most_text(length) + 1 + WORD_SLACK;
+}
+
+const char* normalize_into(const char* text, std::size_t length, char* out, std::size_t* written) {
+    input_cursor = text;
+    input_limit = text + std::strlen(text) + 1;
+    assert(static_cast<std::size_t>(input_limit - text) <= length + 1);
+    TextWriter w = {out, out, out + most_text(length)};
+    const char* error = parse_into(w);
+    input_limit = nullptr;
+    *written = static_cast<std::size_t>(w.out - w.start);
+    return error;
 }

@@ -25,6 +25,20 @@ constexpr int PARSER_STACK_DEPTH = 5000;
 // all, or 5000 tokens and more) ends the process through fatal_error.
 int parse_statement();
 
+// Bytes normalize_into may write for a statement of up to `length` bytes:
+// the most its normalised text can take, and the slack of word-wise copies.
+std::size_t normalize_room(std::size_t length);
+
+// The same parse for a caller that keeps the texts of many statements: the
+// statement `text` (NUL-terminated, at most `length` bytes before its NUL)
+// is normalised into `out`, which has room for normalize_room(length)
+// bytes; *written is its length, without a NUL. Returns null, or the
+// message ("syntax error", "yacc stack overflow") with which the run must
+// end when the statement's turn comes; the run is not ended here. Uses only
+// this thread's normaliser state and allocates nothing, so that several
+// threads normalise at once.
+const char* normalize_into(const char* text, std::size_t length, char* out, std::size_t* written);
+
 // The parse's shortcuts past the plain table loop, each kept for what it is
 // worth on the benchmark (parser.cpp gives the figures). Both are on; a test
 // turns them off to check the parse against its plain path, which gives the

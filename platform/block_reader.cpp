@@ -12,30 +12,36 @@ namespace {
 
 [[noreturn]] void fail_read(const BlockReader& r, std::int64_t offset) {
     Message m;
-    message_start(&m);
-    message_add(&m, "Can't read ");
-    message_add_name(&m, r.path);
-    message_add(&m, " file at offset ");
-    message_add_number(&m, offset);
-    message_add(&m, ".\n");
+    describe_read_failure(&m, r.path, offset);
     fail(EXIT_INPUT, m.text);
 }
 
-// Reads what the system gives into [to, to + room), retrying interrupted
-// reads; the file offset of `to` is `offset`. 0 at the end of the file.
+// read_some_bytes into the reader's file, whose offset at `to` is `offset`.
 std::size_t read_some(BlockReader* r, char* to, std::size_t room, std::int64_t offset) {
-    for (;;) {
-        long n = sys.read(r->fd, to, room);
-        if (n > 0) return static_cast<std::size_t>(n);
-        if (n == 0) {
-            r->at_end = true;
-            return 0;
-        }
-        if (errno != EINTR) fail_read(*r, offset);
-    }
+    long n = read_some_bytes(r->fd, to, room);
+    if (n < 0) fail_read(*r, offset);
+    if (n == 0) r->at_end = true;
+    return static_cast<std::size_t>(n);
 }
 
 } // namespace
+
+long read_some_bytes(int fd, char* to, std::size_t room) {
+    for (;;) {
+        long n = sys.read(fd, to, room);
+        if (n >= 0) return n;
+        if (errno != EINTR) return -1;
+    }
+}
+
+void describe_read_failure(Message* m, const char* path, std::int64_t offset) {
+    message_start(m);
+    message_add(m, "Can't read ");
+    message_add_name(m, path);
+    message_add(m, " file at offset ");
+    message_add_number(m, offset);
+    message_add(m, ".\n");
+}
 
 void open_block_reader(BlockReader* r, const char* path, std::size_t capacity) {
     *r = BlockReader{path, -1, nullptr, capacity, 0, 0, 0, false};

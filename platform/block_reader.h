@@ -3,6 +3,8 @@
 // shared by litsieve's record reader and litrank's report check.
 #pragma once
 
+#include "platform/messages.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -39,6 +41,17 @@ inline std::int64_t consumed_offset(const BlockReader& r) {
 // A read that fails ends the process with "Can't read PATH file at offset
 // N.\n" and status -1, N being the offset the read was to start at.
 void fill_block(BlockReader* r, std::size_t want);
+
+// What fill_block and read_past_block do on their own, for a reader that
+// must not end the process where it stands (the statement pipeline's worker
+// threads): reads what the system gives into [to, to + room), retrying
+// interrupted reads. Returns the byte count, 0 at the end of the file, -1
+// when the read fails.
+long read_some_bytes(int fd, char* to, std::size_t room);
+
+// The message of a read that fails at `offset`: "Can't read PATH file at
+// offset N.\n".
+void describe_read_failure(Message* m, const char* path, std::int64_t offset);
 
 // For data too long for the block: counts every byte in the block as
 // consumed, then reads what the system gives into [to, to + room), counted

@@ -7,7 +7,14 @@
 #include <cstdint>
 
 // Writes `message` to standard error and ends the process with `status`.
+// Runs before_failing first, when it is set.
 [[noreturn]] void fail(int status, const char* message);
+
+// Called by fail before anything else, on the thread that fails: the
+// statement pipeline stops and joins its worker threads there, so that the
+// process (or a test's replacement of sys.exit) never ends under running
+// threads. Null when nothing needs stopping.
+extern void (*before_failing)();
 
 // One message made of three parts, for messages that name a file:
 // fail_naming(2, "Can't write ", path, " file.\n").
