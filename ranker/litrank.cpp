@@ -9,6 +9,7 @@
 
 #include "analyzer/record_reader.h"
 #include "analyzer/statement_groups.h"
+#include "analyzer/statement_pipeline.h"
 #include "escape/escape.h"
 #include "output/output_file.h"
 #include "platform/exit_statuses.h"
@@ -190,7 +191,7 @@ int run_litrank(int argc, char** argv) {
 
     dictionary = create_dictionary();
     if (!o.quiet && is_terminal(2)) progress_start(o.input);
-    read_records(o.input, rank_record);
+    read_normalized_records(o.input, rank_normalized_record);
     progress_end();
     if (o.report != nullptr) check_report(o.report, o.input);
 

@@ -61,8 +61,17 @@ void reserve_extras(std::int32_t number) {
  * 3. Count the record's bytes into its group and the totals.
  */
 void rank_record(const StatementRecord& record) {
+    input_cursor = record.text;
+    parse_statement();
+    rank_normalized_record({record.id, record.length, record.text,
+                            reinterpret_cast<const unsigned char*>(normalized_text),
+                            normalized_length});
+    release_normalized_text();
+}
+
+void rank_normalized_record(const NormalizedRecord& record) {
     std::int32_t groups_before = group_table.last;
-    process_statement(record.id, record.text); // 1.
+    file_statement(record.id, record.normalized, record.normalized_length); // 1.
     std::int32_t number = record_list.base[record_list.last].group;
 
     if (group_table.last != groups_before) { // 2.

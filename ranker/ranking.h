@@ -1,7 +1,7 @@
 // What litrank keeps while the input is read, beside litsieve's own tables,
 // and the order in which it shows the groups.
 //
-// litrank files every record with litsieve's process_statement, so group
+// litrank files every record with litsieve's file_statement, so group
 // numbers, sizes and first members are litsieve's to the byte. Per group it
 // adds three things litsieve has no use for: the statement bytes of all its
 // records, the first member's statement text (cut to EXAMPLE_TEXT_MAX bytes),
@@ -12,6 +12,7 @@
 
 #include "analyzer/record_reader.h"
 #include "analyzer/statement_groups.h"
+#include "analyzer/statement_pipeline.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +54,12 @@ extern RankTotals rank_totals;
 // none. Set by the driver when standard error is a terminal.
 extern void (*rank_progress)();
 
-// The read_records handler of litrank: process_statement, then the extras.
+// litrank's consumer of the statement pipeline (statement_pipeline.h): the
+// record filed as litsieve files it (file_statement), then the extras.
+void rank_normalized_record(const NormalizedRecord& record);
+
+// The same for a record whose statement is not normalised yet (its text
+// NUL-terminated), normalised here: for tests.
 void rank_record(const StatementRecord& record);
 
 // Number of groups filed so far.
