@@ -25,6 +25,7 @@
 // than the other cores could save.
 const PipelineSettings default_pipeline_settings = {0, PIPELINE_BATCH, std::int64_t{4} << 20};
 PipelineSettings pipeline_settings = default_pipeline_settings;
+PipelineRun last_pipeline_run = {0, 0};
 
 namespace {
 
@@ -308,6 +309,7 @@ void start_workers(unsigned threads) {
         }
         ++p.worker_count;
     }
+    last_pipeline_run.workers = p.worker_count;
 }
 
 // --- the calling thread -----------------------------------------------------
@@ -412,6 +414,7 @@ void read_normalized_records(const char* path, RecordConsumer consume) {
     p.next_read = 0;
     p.stopping.store(false);
     p.worker_count = 0;
+    last_pipeline_run = {0, 0};
 
     std::unique_lock<std::mutex> hold(p.lock);
     for (std::uint64_t next = 0;; ++next) {
@@ -448,6 +451,7 @@ void read_normalized_records(const char* path, RecordConsumer consume) {
             hold.lock();
         }
     }
+    last_pipeline_run.batches = p.next_read;
     hold.unlock();
     stop_workers();
     sys.close(p.fd);

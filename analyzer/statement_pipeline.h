@@ -56,6 +56,13 @@ struct PipelineSettings {
 extern PipelineSettings pipeline_settings;
 extern const PipelineSettings default_pipeline_settings;
 
+// What the last run did, for tests and benchmarks.
+struct PipelineRun {
+    unsigned workers;      // threads started besides the calling one
+    std::uint64_t batches; // batches read (a long record's not counted)
+};
+extern PipelineRun last_pipeline_run;
+
 // Opens the file, reads every record, normalises its statement and calls
 // `consume` with it, in file order, and closes the file. Ends the process
 // with the message and status of the first failure in file order: the file

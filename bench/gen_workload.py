@@ -14,6 +14,15 @@ Two kinds of workload:
             raw texts share one normalised text.
   distinct  nearly every statement has a shape of its own (random column
             lists, predicates and orderings), which stresses the dictionary.
+            Its IN lists reach MAX_IN_LIST elements, so past 200k statements
+            some have more tokens than litsieve allows: use it up to 200k.
+  adhoc     generated and ad-hoc reporting SQL: selects with ordered column
+            lists, aggregates, joins, predicates, grouping and paging;
+            multi-row inserts and updates. Every shape is drawn from far
+            more combinations than 10M statements can exhaust, so at least
+            80 % of the normalised texts are distinct at any size up to 10M,
+            and a statement has 30 to 1,000 tokens (about 140 bytes of
+            normalised text on average).
 
 The stream depends only on --seed and --kind: the first N statements of a
 larger workload are the N-statement workload, so sizes are comparable.
@@ -414,6 +423,110 @@ def ad_hoc(r, lit_):
     return render(parts, lit_)
 
 
+LIT = None  # the adhoc kind's literals (main sets it)
+AGGREGATES = ["SUM", "AVG", "MIN", "MAX", "COUNT"]
+OPS = ["=", "<>", ">", ">=", "<", "<=", "IN", "IS NULL", "BETWEEN", "LIKE"]
+
+
+def predicate(r, alias, c, ty):
+    """One WHERE or HAVING condition on column c of type ty."""
+    op = r.choice(OPS)
+    name = alias + c
+    if op == "IN":
+        n = r.randint(1, 8) if r.random() < 0.95 else r.randint(9, 200)
+        return ["%s IN (" % name, raw(", ".join(getattr(LIT, ty)() for _ in range(n))), ")"]
+    if op == "IS NULL":
+        return ["%s IS %sNULL" % (name, r.choice(["", "NOT "]))]
+    if op == "BETWEEN":
+        return ["%s BETWEEN " % name, lit(ty), " AND ", lit(ty)]
+    if op == "LIKE":
+        return ["%s LIKE " % name, raw("'%" + r.choice(WORDS) + "%'")]
+    return ["%s %s " % (name, op), lit(ty) if r.random() < 0.8 else bind(c)]
+
+
+def conditions(r, alias, cols, least, most):
+    parts = []
+    for i, (c, ty) in enumerate(r.sample(cols, r.randint(least, min(most, len(cols))))):
+        if i:
+            parts.append(r.choice([" AND ", " AND ", " OR "]))
+        parts += predicate(r, alias, c, ty)
+    return parts
+
+
+def report_select(r):
+    """A reporting query: an ordered column list (some aggregated), one table
+    or a join, conditions, perhaps grouping, ordering and a page."""
+    if r.random() < 0.3:
+        a, b, key = r.choice(JOINS)
+        tables = [(a, "a."), (b, "b.")]
+    else:
+        tables = [(r.choice(list(SCHEMA)), "")]
+    pool = [(alias + c, c, ty) for t, alias in tables for c, ty in SCHEMA[t]]
+    chosen = r.sample(pool, r.randint(2, min(5, len(pool))))
+    grouped = r.random() < 0.4
+    items, plain = [], []
+    for name, c, ty in chosen:
+        if grouped and ty in ("money", "small", "real", "pct", "id") and r.random() < 0.5:
+            f = r.choice(AGGREGATES)
+            items.append("%s(%s) AS %s_%s" % (f, name, f.lower(), c))
+        else:
+            items.append(name)
+            plain.append(name)
+    parts = []
+    if r.random() < 0.15:
+        parts.append(comment(r.choice(HINTS).format(t=tables[0][0])) )
+        parts.append(" ")
+    parts.append("SELECT %s FROM %s" % (", ".join(items), tables[0][0]))
+    if len(tables) == 2:
+        parts.append(" a %sJOIN %s b ON b.%s = a.%s" % (r.choice(["", "LEFT "]), tables[1][0],
+                                                       key, key))
+    t, alias = r.choice(tables)
+    parts.append(" WHERE ")
+    parts += conditions(r, alias, SCHEMA[t], 1, 3)
+    if grouped and plain and len(plain) < len(items):
+        parts.append(" GROUP BY " + ", ".join(plain))
+        if r.random() < 0.3:
+            parts += [" HAVING COUNT(*) > ", lit("small")]
+    if r.random() < 0.6:
+        order = r.sample(chosen, r.randint(1, min(3, len(chosen))))
+        parts.append(" ORDER BY " + ", ".join(n + r.choice(["", " DESC", " ASC"])
+                                              for n, _, _ in order))
+    if r.random() < 0.3:
+        parts += [r.choice([" FETCH FIRST ", " LIMIT "]), lit("small")]
+        if parts[-2] == " FETCH FIRST ":
+            parts.append(" ROWS ONLY")
+    return parts
+
+
+def report_insert(r):
+    """A generated multi-row insert: an ordered column subset, 1 to 4 rows."""
+    t = r.choice(list(SCHEMA))
+    cols = r.sample(SCHEMA[t], r.randint(2, min(5, len(SCHEMA[t]))))
+    parts = ["INSERT INTO %s (%s) VALUES " % (t, ", ".join(c for c, _ in cols))]
+    for row in range(r.randint(1, 3)):
+        parts.append(", (" if row else "(")
+        for i, (c, ty) in enumerate(cols):
+            parts += [", " if i else "", lit(ty) if r.random() < 0.7 else bind(c)]
+        parts.append(")")
+    return parts
+
+
+def report_update(r):
+    t = r.choice(list(SCHEMA))
+    cols = SCHEMA[t]
+    parts = ["UPDATE %s SET " % t]
+    for i, (c, ty) in enumerate(r.sample(cols[1:], r.randint(1, min(4, len(cols) - 1)))):
+        parts += [", " if i else "", "%s = " % c, lit(ty) if r.random() < 0.7 else bind(c)]
+    parts.append(" WHERE ")
+    return parts + conditions(r, "", cols, 1, 3)
+
+
+def report_statement(r):
+    k = r.random()
+    parts = report_select(r) if k < 0.7 else report_insert(r) if k < 0.85 else report_update(r)
+    return render(styles_of(parts, r, 2)[r.randrange(2)], LIT)
+
+
 PG_BIND = re.compile(r":[A-Za-z_][A-Za-z0-9_]*")
 
 
@@ -422,9 +535,23 @@ def pg_copy(text):
     return PG_BIND.sub("$1", text).replace("\\*", "/*").replace("*\\", "*/")
 
 
+def write_adhoc(r, a):
+    with open(a.output, "w", encoding="ascii", newline="\n") as out:
+        done = 0
+        while done < a.count:
+            n = min(CHUNK, a.count - done)
+            text = "\n".join(report_statement(r) for _ in range(n)) + "\n"
+            out.write(text)
+            if a.pg:
+                with open(a.pg, "a", encoding="ascii", newline="\n") as pg:
+                    pg.write(pg_copy(text))
+            done += n
+    return 0
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--kind", choices=["oltp", "distinct"], default="oltp")
+    ap.add_argument("--kind", choices=["oltp", "distinct", "adhoc"], default="oltp")
     ap.add_argument("--count", type=int, required=True, help="number of statements")
     ap.add_argument("--seed", type=int, default=20261207)
     ap.add_argument("--templates", type=int, default=320)
@@ -435,6 +562,10 @@ def main():
 
     r = random.Random(a.seed)
     lit_ = Lit(r)
+    if a.kind == "adhoc":
+        global LIT
+        LIT = lit_
+        return write_adhoc(r, a)
     templates = []
     seen = set()
     while len(templates) < a.templates - 2:

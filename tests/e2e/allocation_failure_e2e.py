@@ -51,11 +51,14 @@ class AllocationFailureTest(unittest.TestCase):
     def tearDown(self):
         self.tmp.cleanup()
 
-    def run_program(self, exe, fail_at=None):
+    def run_program(self, exe, fail_at=None, pipeline=None):
         env = dict(os.environ)
         env.pop("LITSIEVE_FAIL_AT", None)
+        env.pop("LITSIEVE_PIPELINE", None)
         if fail_at is not None:
             env["LITSIEVE_FAIL_AT"] = str(fail_at)
+        if pipeline is not None:
+            env["LITSIEVE_PIPELINE"] = pipeline
         report = os.path.join(self.dir, "out.txt")
         if os.path.exists(report):
             os.remove(report)
@@ -69,16 +72,31 @@ class AllocationFailureTest(unittest.TestCase):
         return proc.returncode & 0xFF, proc.stdout, proc.stderr, content
 
     def test_every_allocation_failure_ends_cleanly(self):
+        self.every_failure_ends_cleanly(None)
+
+    def test_on_three_threads_too_and_the_same_in_every_run(self):
+        # Batches of 4 KiB and no single-threaded start: the threads read
+        # and normalise far ahead of the records being filed. Every
+        # allocation is made by the calling thread in file order, so each n
+        # fails the same allocation, with the same message, in every run.
+        pipeline = "3,4096,0"
+        first = self.every_failure_ends_cleanly(pipeline)
+        self.assertEqual(self.every_failure_ends_cleanly(pipeline), first)
+
+    def every_failure_ends_cleanly(self, pipeline):
+        """Runs with n = 1, 2, ... failing until one completes; returns what each ended with."""
         status, banner, err, expected = self.run_program(OPTIONS.exe)
         self.assertEqual((status, err), (0, b""))
         self.assertEqual(expected.count(b"\r\n"), 60 * 2 + 900 + 2)
-        self.assertEqual(self.run_program(OPTIONS.faulty)[3], expected,
+        self.assertEqual(self.run_program(OPTIONS.faulty, pipeline=pipeline)[3], expected,
                          "without LITSIEVE_FAIL_AT the test build is litsieve")
 
         failures = 0
         messages = set()
+        outcomes = []
         for n in range(1, MOST_RUNS + 1):
-            status, out, err, report = self.run_program(OPTIONS.faulty, n)
+            status, out, err, report = self.run_program(OPTIONS.faulty, n, pipeline)
+            outcomes.append((status, err))
             if status == 0:
                 self.assertEqual((err, report), (b"", expected), "run %d completed" % n)
                 break
@@ -95,7 +113,9 @@ class AllocationFailureTest(unittest.TestCase):
         # groups, the long record's buffer: at least that many failure points.
         self.assertGreaterEqual(failures, 9)
         self.assertEqual(messages, set(OUT_OF_MEMORY), "dictionary nodes and the rest both fail")
-        print("\n%d allocation failure points, each ended cleanly" % failures, file=sys.stderr)
+        print("\n%d allocation failure points, each ended cleanly%s" % (
+            failures, " (pipeline %s)" % pipeline if pipeline else ""), file=sys.stderr)
+        return outcomes
 
 
 def main():
