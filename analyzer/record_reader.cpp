@@ -36,12 +36,13 @@ constexpr std::size_t HEADER_SIZE = RECORD_HEADER_SIZE;
 char* gather_long_text(BlockReader* r, std::size_t length, std::int64_t record_offset) {
     std::size_t have = unconsumed(*r);
     std::size_t capacity = 2 * READ_BLOCK_SIZE;
-    if (capacity > length + 1) capacity = length + 1;
+    if (capacity >= length) capacity = length + 1; // room for the NUL, too
     char* text = static_cast<char*>(checked_realloc(nullptr, capacity, NOT_ENOUGH_MEMORY));
     std::memcpy(text, r->block + r->begin, have);
     while (have < length) {
         if (have == capacity) {
-            capacity = capacity > (length + 1) / 2 ? length + 1 : 2 * capacity;
+            // Doubling never stops at exactly `length`: the NUL needs the byte after it.
+            capacity = 2 * capacity >= length ? length + 1 : 2 * capacity;
             text = static_cast<char*>(checked_realloc(text, capacity, NOT_ENOUGH_MEMORY));
         }
         std::size_t want = length - have;

@@ -345,12 +345,13 @@ void read_long_record(RecordConsumer consume) {
     auto length = static_cast<std::size_t>(length32);
     std::size_t have = p.carry_length - RECORD_HEADER_SIZE;
     std::size_t capacity = 2 * p.batch_bytes;
-    if (capacity > length + 1) capacity = length + 1;
+    if (capacity >= length) capacity = length + 1; // room for the NUL, too
     char* text = static_cast<char*>(checked_realloc(nullptr, capacity, NOT_ENOUGH_MEMORY));
     std::memcpy(text, p.carry + RECORD_HEADER_SIZE, have);
     while (have < length) {
         if (have == capacity) {
-            capacity = capacity > (length + 1) / 2 ? length + 1 : 2 * capacity;
+            // Doubling never stops at exactly `length`: the NUL needs the byte after it.
+            capacity = 2 * capacity >= length ? length + 1 : 2 * capacity;
             text = static_cast<char*>(checked_realloc(text, capacity, NOT_ENOUGH_MEMORY));
         }
         std::size_t want = length - have;

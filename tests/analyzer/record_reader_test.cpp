@@ -115,6 +115,21 @@ TEST_F(RecordReaderTest, ReadsRecordsWhateverTheReadSizes) {
     }
 }
 
+// A long record is gathered in a buffer that doubles from two blocks; at
+// lengths of exactly two and four blocks the buffer once ended right at the
+// text, and its NUL went one byte past the buffer (caught by the asan
+// preset).
+TEST_F(RecordReaderTest, LongRecordsOfExactlyTheBufferSizes) {
+    const std::string two(2 * READ_BLOCK_SIZE, 't');
+    const std::string four(4 * READ_BLOCK_SIZE, 'f');
+    fake.bytes = record(1, two) + record(2, four) + record(3, "x");
+    read_records("in.rec", collect);
+    const std::vector<Seen> expected = {{1, static_cast<std::int32_t>(two.size()), two},
+                                        {2, static_cast<std::int32_t>(four.size()), four},
+                                        {3, 1, "x"}};
+    EXPECT_EQ(seen, expected);
+}
+
 TEST_F(RecordReaderTest, EmptyFileHasNoRecords) {
     read_records("in.rec", collect);
     EXPECT_TRUE(seen.empty());

@@ -179,6 +179,31 @@ TEST_F(StatementPipelineTest, EveryRecordInFileOrderWhateverTheThreads) {
     }
 }
 
+// Records longer than a batch are read whole by the calling thread in their
+// turn, also at exactly the sizes where the buffer for them doubles.
+TEST_F(StatementPipelineTest, LongRecordsOfEverySizeAroundTheBatch) {
+    constexpr std::size_t batch = 64;
+    std::string file;
+    std::vector<Got> expected;
+    std::int32_t id = 0;
+    for (std::size_t length : {batch - 9, batch - 8, batch - 7, batch, 2 * batch - 1, 2 * batch,
+                               2 * batch + 1, 4 * batch, 8 * batch + 3}) {
+        std::string text = "select '" + std::string(length - 10, 'z') + "' x";
+        file += record(id, text) + record(id + 1, "select 1");
+        expected.push_back({id, text, normalized_of(text)});
+        expected.push_back({id + 1, "select 1", "SELECT :N"});
+        id += 2;
+    }
+    for (unsigned threads : {1U, 3U}) {
+        fake = FakeFile();
+        fake.bytes = file;
+        got.clear();
+        pipeline_settings = {threads, batch, 0};
+        read_normalized_records("in.rec", collect);
+        EXPECT_EQ(got, expected) << threads << " threads";
+    }
+}
+
 // Small inputs never start a thread: below single_below bytes the calling
 // thread does everything, whatever the cores.
 TEST_F(StatementPipelineTest, SmallInputsStayOnTheCallingThread) {

@@ -101,7 +101,8 @@ class BadInputTest(Case):
 
     def test_huge_length_allocates_no_more_than_the_file(self):
         """A record announcing 2 GiB with 2 MB present fails within 64 MiB of address space."""
-        if OPTIONS.runner or "ASAN_OPTIONS" in os.environ or not sys.platform.startswith("linux"):
+        if OPTIONS.runner or "ASAN_OPTIONS" in os.environ or "TSAN_OPTIONS" in os.environ or \
+                not sys.platform.startswith("linux"):
             self.skipTest("address-space limit: native Linux builds without a sanitizer")
         import resource
 

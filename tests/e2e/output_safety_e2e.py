@@ -313,7 +313,8 @@ class NativeLimitTest(OutputCase):
         """Under an address-space limit smaller than the input, litpack packs
         it; a single statement larger than the limit ends with "Not enough
         memory", status 1, and no output."""
-        if "ASAN_OPTIONS" in os.environ or not sys.platform.startswith("linux"):
+        if "ASAN_OPTIONS" in os.environ or "TSAN_OPTIONS" in os.environ or \
+                not sys.platform.startswith("linux"):
             self.skipTest("address-space limit: native Linux builds without a sanitizer")
         limit = 32 << 20
         statement = b"select * from t where id = 12345 and name = 'abcdef';\n"
