@@ -488,9 +488,11 @@ void visit_texts(const StringDictionary* d, TextVisitor visit, void* context) {
         const std::uint32_t* n = node_units(d, place.node); // 2.
         std::size_t k = label_length(n);
         assert(node_kind(n) != NODE_LEAF || n[1] > 0);
-        reserve_path(&v, length + k);
-        std::memcpy(v.path + length, label_bytes(n), k);
-        length += k;
+        if (k > 0) { // an empty label at the root: the path may not be allocated yet
+            reserve_path(&v, length + k);
+            std::memcpy(v.path + length, label_bytes(n), k);
+            length += k;
+        }
         if (n[1] > 0) going = visit(context, v.path, length, static_cast<std::int32_t>(n[1]));
         push_children(&v, n, length); // 3.
     }

@@ -97,13 +97,16 @@ def main():
              rec(9, b"SELECT *  FROM T\nWHERE A = 42"), rec(12, b"select * from t where a=3")]
     example = b"".join(small)
     for control in (b"\x00\x00\x00", b"\x01\x00\x00", b"\x02\x00\x07", b"\x05\x00\x00",
-                    b"\x09\x00\x00", b"\x0b\x00\x00", b"\x01\x03\x00", b"\x01\x09\x01"):
+                    b"\x09\x00\x00", b"\x0b\x00\x00", b"\x01\x03\x00", b"\x01\x09\x01",
+                    # on threads, in batches of 24 to 136 bytes
+                    b"\x11\x00\x00", b"\x31\x00\x03", b"\x51\x05\x00", b"\xf3\x00\x01"):
         save(pipeline, control + example)
     for tail in (b"\x01", b"\x01\x02\x03", b"\x01" * 5, b"\x01" * 7,
                  struct.pack("<ii", 2, -5) + b"abc", struct.pack("<ii", 2, 2147483647) + b"ab",
                  rec(2, b""), rec(2, b" \t"), rec(2, b"\x00x"), rec(2, b"\xff\x00\xff"),
                  rec(2, b"," * 4999), rec(2, b"," * 5000)):
         save(pipeline, b"\x01\x00\x00" + example + tail)
+        save(pipeline, b"\x21\x00\x00" + example + tail)  # the same on threads
     for recs in workload:
         for count in (3, 10, 40):
             body = b"".join(rec(rid, text) for rid, text in recs[:count])

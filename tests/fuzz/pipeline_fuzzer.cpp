@@ -4,7 +4,10 @@
 // Input: three control bytes, then the record file.
 //   byte 0  bit 0: "-full";  bit 1: report to standard output instead of a
 //           file;  bit 2: the report file cannot be created;  bit 3: every
-//           write of the report fails as on a full disk
+//           write of the report fails as on a full disk;  bits 4-7: n > 0:
+//           the statement pipeline runs on 2 + n % 3 threads from the first
+//           byte, in batches of 16 + 8 * n bytes; 0: its defaults (one
+//           thread for inputs this small)
 //   byte 1  n > 0: the n-th allocation fails; 0: none fails
 //   byte 2  n > 0: the file is read at most n bytes per read; 0: any size
 // The program reaches files only through the sys table, which serves the
@@ -31,6 +34,7 @@
 #include "analyzer/record_reader.h"
 #include "analyzer/report.h"
 #include "analyzer/statement_groups.h"
+#include "analyzer/statement_pipeline.h"
 #include "normaliser/parser.h"
 #include "platform/system_calls.h"
 
@@ -49,6 +53,7 @@ const char REPORT_NAME[] = "out.txt";
 const char BANNER_FIRST_LINE[] = "Literal Sieve version 1.2\n";
 
 struct Control {
+    unsigned pipeline;
     bool full;
     bool to_stdout;
     bool report_open_fails;
@@ -236,7 +241,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3 || size > LONGEST_INPUT) return -1;
-    control = {(data[0] & 1) != 0,
+    control = {static_cast<unsigned>(data[0] >> 4),
+               (data[0] & 1) != 0,
                (data[0] & 2) != 0,
                (data[0] & 4) != 0,
                (data[0] & 8) != 0,
@@ -253,6 +259,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sys.write = fake_write;
     sys.close = fake_close;
     reset_program_state();
+    if (control.pipeline != 0) {
+        pipeline_settings = {2 + control.pipeline % 3, 16 + 8 * std::size_t{control.pipeline}, 0};
+    }
     start_tracking();
     fail_allocations_from(control.fail_allocation);
     int status = 0;
@@ -262,6 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reset_program_state();
     free_tracked();
     sys = default_system_calls;
+    pipeline_settings = default_pipeline_settings;
 
     if (returned) status = main_status;
     FUZZ_CHECK(returned ? status == 0 : status == 1 || status == 2 || status == EXIT_INPUT,
