@@ -101,11 +101,11 @@ void read_records(const char* path, void (*handle)(const StatementRecord& record
 }
 
 namespace {
-void file_record(const NormalizedRecord& record) {
-    file_statement(record.id, record.normalized, record.normalized_length);
+void file_records(const NormalizedRecord* records, std::size_t count) {
+    file_statements(records, count);
 }
 } // namespace
 
 void read_statements(const char* path) {
-    read_normalized_records(path, file_record);
+    read_normalized_records(path, file_records);
 }

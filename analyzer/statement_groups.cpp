@@ -48,12 +48,13 @@ void process_statement(std::int32_t record_id, const char* text) {
     release_normalized_text(); // 7.
 }
 
-void file_statement(std::int32_t record_id, const unsigned char* normalized, std::size_t length) {
+namespace {
+
+// Steps 2 and 4 to 6 for a text that interning gave `r`.
+void file_interned(std::int32_t record_id, std::int32_t r) {
     if (record_list.last + 1 >= record_list.capacity) grow(&record_list, RECORD_LIST_FIRST); // 2.
     ListedRecord* entry = &record_list.base[++record_list.last];
     entry->id = record_id;
-
-    std::int32_t r = intern_bytes(dictionary, normalized, length); // 3.
     std::int32_t number = r;
     if (r < 0) { // 4.
         number = -r;
@@ -65,6 +66,29 @@ void file_statement(std::int32_t record_id, const unsigned char* normalized, std
     }
     ++group_table.base[number].size; // 5.
     entry->group = number;           // 6.
+}
+
+} // namespace
+
+void file_statement(std::int32_t record_id, const unsigned char* normalized, std::size_t length) {
+    file_interned(record_id, intern_bytes(dictionary, normalized, length)); // 3.
+}
+
+void file_statements(const NormalizedRecord* records, std::size_t count) {
+    while (count > 0) {
+        std::size_t n = count < INTERN_RUN_MOST ? count : INTERN_RUN_MOST;
+        const unsigned char* texts[INTERN_RUN_MOST];
+        std::size_t lengths[INTERN_RUN_MOST];
+        std::int32_t results[INTERN_RUN_MOST];
+        for (std::size_t i = 0; i < n; ++i) {
+            texts[i] = records[i].normalized;
+            lengths[i] = records[i].normalized_length;
+        }
+        intern_run(dictionary, texts, lengths, n, results); // 3.
+        for (std::size_t i = 0; i < n; ++i) file_interned(records[i].id, results[i]);
+        records += n;
+        count -= n;
+    }
 }
 
 void reset_statement_groups() {

@@ -3,6 +3,7 @@
 // filed under the group of records whose normalised texts are equal.
 #pragma once
 
+#include "analyzer/statement_pipeline.h"
 #include "analyzer/string_dictionary.h"
 
 #include <cstddef>
@@ -64,6 +65,10 @@ void process_statement(std::int32_t record_id, const char* text);
 // process_statement): the statement pipeline's consumer. The text stays
 // the caller's.
 void file_statement(std::int32_t record_id, const unsigned char* normalized, std::size_t length);
+
+// file_statement for each of a run of records from the statement pipeline,
+// in order; their texts are interned together (intern_run).
+void file_statements(const NormalizedRecord* records, std::size_t count);
 
 // The group a listed record belongs to.
 inline const StatementGroup& group_of(const ListedRecord& record) {

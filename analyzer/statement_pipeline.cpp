@@ -318,15 +318,21 @@ void start_workers(unsigned threads) {
 // parsed ends the run in its turn.
 void consume_batch(const Batch* b, RecordConsumer consume) {
     const char* out = b->output;
+    NormalizedRecord run[PIPELINE_RUN];
+    std::size_t in_run = 0;
     for (std::uint32_t i = 0; i < b->normalized; ++i) {
         Entry e;
         std::memcpy(&e, out, sizeof e);
-        NormalizedRecord record = {e.id, e.length, b->input + e.text_at,
-                                   reinterpret_cast<const unsigned char*>(out + sizeof e),
-                                   e.normalized_length};
-        consume(record);
+        run[in_run++] = {e.id, e.length, b->input + e.text_at,
+                         reinterpret_cast<const unsigned char*>(out + sizeof e),
+                         e.normalized_length};
         out += sizeof e + round_up4(e.normalized_length);
+        if (in_run == PIPELINE_RUN) {
+            consume(run, in_run);
+            in_run = 0;
+        }
     }
+    if (in_run > 0) consume(run, in_run);
     if (b->parse_error != nullptr) fatal_error(b->parse_error);
 }
 
@@ -375,7 +381,7 @@ void read_long_record(RecordConsumer consume) {
     NormalizedRecord record = {id, length32, text,
                                reinterpret_cast<const unsigned char*>(normalized_text),
                                normalized_length};
-    consume(record);
+    consume(&record, 1);
     release_normalized_text();
     release(text);
     p.carry_length = 0;

@@ -41,7 +41,10 @@ struct NormalizedRecord {
     std::size_t normalized_length;
 };
 
-using RecordConsumer = void (*)(const NormalizedRecord& record);
+// Called with runs of up to PIPELINE_RUN consecutive records, in file
+// order, so that the consumer can look ahead over a few texts (intern_run).
+constexpr std::size_t PIPELINE_RUN = 16;
+using RecordConsumer = void (*)(const NormalizedRecord* records, std::size_t count);
 
 // Input bytes of one batch: the reader's block size.
 constexpr std::size_t PIPELINE_BATCH = 1 << 20;
@@ -63,8 +66,8 @@ struct PipelineRun {
 };
 extern PipelineRun last_pipeline_run;
 
-// Opens the file, reads every record, normalises its statement and calls
-// `consume` with it, in file order, and closes the file. Ends the process
+// Opens the file, reads every record, normalises its statement and hands
+// it to `consume`, in file order, and closes the file. Ends the process
 // with the message and status of the first failure in file order: the file
 // cannot be opened or read, a record is cut short or has a negative length
 // ("Record at offset N of PATH file ...", status -1), a statement cannot be

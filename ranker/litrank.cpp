@@ -191,7 +191,7 @@ int run_litrank(int argc, char** argv) {
 
     dictionary = create_dictionary();
     if (!o.quiet && is_terminal(2)) progress_start(o.input);
-    read_normalized_records(o.input, rank_normalized_record);
+    read_normalized_records(o.input, rank_normalized_records);
     progress_end();
     if (o.report != nullptr) check_report(o.report, o.input);
 

@@ -15,6 +15,7 @@ void (*rank_progress)() = nullptr;
 namespace {
 
 std::int32_t extra_capacity = 0;
+std::int32_t extras_filled = 1; // the highest group number with its extras
 
 // Text arena: chunks chained through their first bytes, so that
 // reset_ranking can free them; in litrank they live until the process ends.
@@ -52,29 +53,11 @@ void reserve_extras(std::int32_t number) {
     extra_capacity = static_cast<std::int32_t>(capacity);
 }
 
-} // namespace
-
-/*
- * 1. File the record as litsieve does.
- * 2. A group that is new now (group_table grew by it) gets its extras: no
- *    bytes yet and a copy of the start of this, its first, statement.
- * 3. Count the record's bytes into its group and the totals.
- */
-void rank_record(const StatementRecord& record) {
-    input_cursor = record.text;
-    parse_statement();
-    rank_normalized_record({record.id, record.length, record.text,
-                            reinterpret_cast<const unsigned char*>(normalized_text),
-                            normalized_length});
-    release_normalized_text();
-}
-
-void rank_normalized_record(const NormalizedRecord& record) {
-    std::int32_t groups_before = group_table.last;
-    file_statement(record.id, record.normalized, record.normalized_length); // 1.
-    std::int32_t number = record_list.base[record_list.last].group;
-
-    if (group_table.last != groups_before) { // 2.
+// 2. and 3. for the record filed at `listed` in record_list.
+void add_extras(const NormalizedRecord& record, std::int32_t listed) {
+    std::int32_t number = record_list.base[listed].group;
+    if (number > extras_filled) { // 2. groups are numbered in the order they are made
+        extras_filled = number;
         reserve_extras(number);
         GroupExtra* extra = &group_extra[number];
         std::size_t length = static_cast<std::size_t>(record.length);
@@ -92,6 +75,33 @@ void rank_normalized_record(const NormalizedRecord& record) {
     rank_totals.bytes += record.length;
     rank_totals.file_bytes += 8 + std::int64_t{record.length};
     if (++rank_totals.records % PROGRESS_EVERY == 0 && rank_progress != nullptr) rank_progress();
+}
+
+} // namespace
+
+/*
+ * 1. File the record as litsieve does.
+ * 2. A group that is new now (its number is past the last that has its
+ *    extras; numbers are given in the order groups are made) gets its
+ *    extras: no bytes yet and a copy of the start of this, its first,
+ *    statement.
+ * 3. Count the record's bytes into its group and the totals.
+ */
+void rank_record(const StatementRecord& record) {
+    input_cursor = record.text;
+    parse_statement();
+    NormalizedRecord normalized = {record.id, record.length, record.text,
+                                   reinterpret_cast<const unsigned char*>(normalized_text),
+                                   normalized_length};
+    rank_normalized_records(&normalized, 1);
+    release_normalized_text();
+}
+
+void rank_normalized_records(const NormalizedRecord* records, std::size_t count) {
+    std::int32_t first = record_list.last + 1;
+    file_statements(records, count); // 1.
+    for (std::size_t i = 0; i < count; ++i)
+        add_extras(records[i], first + static_cast<std::int32_t>(i));
 }
 
 Ranking rank_groups(RankKey key, std::int32_t count) {
@@ -204,6 +214,7 @@ void reset_ranking() {
     release(group_extra);
     group_extra = nullptr;
     extra_capacity = 0;
+    extras_filled = 1;
     rank_totals = {0, 0, 0};
     rank_progress = nullptr;
     reset_statement_groups();

@@ -56,7 +56,7 @@ extern void (*rank_progress)();
 
 // litrank's consumer of the statement pipeline (statement_pipeline.h): the
 // record filed as litsieve files it (file_statement), then the extras.
-void rank_normalized_record(const NormalizedRecord& record);
+void rank_normalized_records(const NormalizedRecord* records, std::size_t count);
 
 // The same for a record whose statement is not normalised yet (its text
 // NUL-terminated), normalised here: for tests.

@@ -70,10 +70,15 @@ struct Got {
 std::vector<Got> got;
 std::thread::id calling_thread;
 
-void collect(const NormalizedRecord& r) {
+void collect(const NormalizedRecord* records, std::size_t count) {
     EXPECT_EQ(std::this_thread::get_id(), calling_thread) << "the consumer runs on the caller";
-    got.push_back({r.id, std::string(r.text, static_cast<std::size_t>(r.length)),
-                   std::string(reinterpret_cast<const char*>(r.normalized), r.normalized_length)});
+    EXPECT_TRUE(count >= 1 && count <= PIPELINE_RUN) << count;
+    for (std::size_t i = 0; i < count; ++i) {
+        const NormalizedRecord& r = records[i];
+        got.push_back(
+            {r.id, std::string(r.text, static_cast<std::size_t>(r.length)),
+             std::string(reinterpret_cast<const char*>(r.normalized), r.normalized_length)});
+    }
 }
 
 // The normaliser on its own, one statement at a time: what every record's
@@ -331,8 +336,9 @@ TEST_F(StatementPipelineTest, FirstFailureInFileOrderEndsTheRun) {
 // The consumer's own failure (the heap is exhausted while it files a
 // record) comes before a bad statement that the threads met further on.
 int consumed = 0;
-void run_out_at_tenth(const NormalizedRecord&) {
-    if (++consumed == 10) out_of_memory(NOT_ENOUGH_MEMORY);
+void run_out_at_tenth(const NormalizedRecord*, std::size_t count) {
+    consumed += static_cast<int>(count);
+    if (consumed >= 10) out_of_memory(NOT_ENOUGH_MEMORY);
 }
 
 TEST_F(StatementPipelineTest, ConsumerFailureBeforeALaterBadStatement) {
