@@ -33,10 +33,24 @@ CORPUS = "/work/shared/corpus" if os.path.isdir("/work/shared/corpus") else \
     os.path.join(os.path.dirname(ROOT), "shared", "corpus")
 SEED = 20261207
 
-# name: (kind, statements); the oltp sizes are prefixes of one stream.
+# name: (kind, statements); the sizes of a kind are prefixes of one stream.
 WORKLOADS = {"oltp-10k": ("oltp", 10000), "oltp-200k": ("oltp", 200000),
-             "oltp-1m": ("oltp", 1000000), "distinct-200k": ("distinct", 200000)}
+             "oltp-1m": ("oltp", 1000000), "distinct-200k": ("distinct", 200000),
+             "adhoc-1m": ("adhoc", 1000000), "oltp-10m": ("oltp", 10000000),
+             "adhoc-10m": ("adhoc", 10000000)}
+LARGE = ("oltp-10m", "adhoc-10m")  # left out with --no-10m
 PEER_WORKLOAD = "oltp-200k"  # pg_query and pt-fingerprint run here
+# litsieve runs with each thread count (LIT_THREADS); "litsieve" is the
+# automatic count, one per core (2 on the benchmark machine).
+THREAD_COUNTS = (1, 2)
+
+# Targets of the distinct-heavy work (issue 16).
+TARGET_ADHOC_CPU = 1.6       # adhoc-1m: litsieve CPU / floor CPU
+TARGET_ADHOC_RSS = 1.5       # adhoc-1m and adhoc-10m: litsieve peak RSS / floor peak RSS
+TARGET_DICT_PER_TEXT = 48    # dictionary bytes <= distinct text bytes + this per text
+TARGET_OLTP_CPU = 1.5        # oltp-1m: litsieve CPU / floor CPU
+TARGET_SCALING = 0.6         # wall with 2 threads / wall with 1 thread, 1M workloads
+TARGET_GROWTH_10M = 11.0     # CPU 1M -> 10M
 
 TARGET_FLOOR_RATIO = 2.0
 TARGET_PEER_SPEEDUP = 10.0
@@ -84,6 +98,11 @@ def find_lit_binaries(build):
             litpack if os.access(litpack, os.X_OK) else None)
 
 
+def find_probe(build):
+    probe = os.path.join(build, "bench", "dictionary_probe")
+    return probe if os.access(probe, os.X_OK) else None
+
+
 # --------------------------------------------------------------- workloads
 def pack_lines(src, dst, first_id=1):
     """Reference packing of --lines input: one record per non-empty line."""
@@ -121,7 +140,7 @@ def fresh(name, gen_hash):
 
 def mark_fresh(name, gen_hash):
     base = os.path.join(OUT, name)
-    for suffix in (".rec", ".pt.sql"):  # made again from the new text
+    for suffix in (".rec", ".pg.sql", ".pt.sql"):  # made again from the new text
         if os.path.exists(base + suffix):
             os.remove(base + suffix)
     with open(base + ".stamp", "w") as f:
@@ -142,7 +161,7 @@ def make_workloads(names, litpack):
         if not fresh(big, gen_hash):
             t = time.perf_counter()
             run([sys.executable, gen, "--kind", kind, "--count", str(count), "--seed", str(SEED),
-                 "-o", base + ".sql", "--pg", base + ".pg.sql"])
+                 "-o", base + ".sql"])
             log("generated %s in %.1f s" % (big, time.perf_counter() - t))
             mark_fresh(big, gen_hash)
         # Smaller workloads of a kind are prefixes of its largest one.
@@ -151,7 +170,6 @@ def make_workloads(names, litpack):
             if k == kind and name != big and not fresh(name, gen_hash):
                 sub = os.path.join(OUT, name)
                 head_lines(base + ".sql", sub + ".sql", n)
-                head_lines(base + ".pg.sql", sub + ".pg.sql", n)
                 mark_fresh(name, gen_hash)
     for name in names:
         base = os.path.join(OUT, name)
@@ -162,7 +180,13 @@ def make_workloads(names, litpack):
                 log("litpack not built: packing %s with the reference packer" % name)
                 pack_lines(base + ".sql", base + ".rec")
         if name == PEER_WORKLOAD and not os.path.exists(base + ".pt.sql"):
+            # The peers' copy: $1 binds and /* */ comments (gen_workload.pg_copy);
             # pt-fingerprint reads statements ended by ";\n".
+            sys.path.insert(0, BENCH)
+            from gen_workload import pg_copy
+            with open(base + ".sql", encoding="ascii") as f, \
+                    open(base + ".pg.sql", "w", encoding="ascii", newline="\n") as out:
+                out.write(pg_copy(f.read()))
             with open(base + ".pg.sql", "rb") as f, open(base + ".pt.sql", "wb") as out:
                 for line in f:
                     out.write(line.rstrip(b"\n") + b";\n")
@@ -184,12 +208,12 @@ def count_records(path):
 RUNSTAT = os.path.join(OUT, "runstat")
 
 
-def timed(cmd, runstat=None):
+def timed(cmd, runstat=None, env=None):
     """Runs cmd once through runstat; returns (cpu s, wall s, peak RSS KiB, stderr)."""
     runstat = runstat or RUNSTAT
     stats = runstat + ".txt"
     p = subprocess.run([runstat, stats] + cmd, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.PIPE)
+                       stderr=subprocess.PIPE, env=env)
     err = p.stderr.decode(errors="replace")
     if p.returncode != 0:
         raise SystemExit("FAILED (%d): %s\n%s" % (p.returncode, " ".join(cmd), err))
@@ -198,13 +222,21 @@ def timed(cmd, runstat=None):
     return float(cpu), float(wall), int(rss), err
 
 
-def measure(programs, runs, runstat=None):
-    """programs: list of (label, cmd). Runs alternated, order rotated."""
+def threads_env(n):
+    env = dict(os.environ)
+    env["LIT_THREADS"] = str(n)
+    return env
+
+
+def measure(programs, runs, runstat=None, envs=None):
+    """programs: list of (label, cmd); envs: label -> environment. Runs
+    alternated, order rotated."""
+    envs = envs or {}
     samples = {label: [] for label, _ in programs}
     for i in range(runs):
         k = i % len(programs)
         for label, cmd in programs[k:] + programs[:k]:
-            samples[label].append(timed(cmd, runstat))
+            samples[label].append(timed(cmd, runstat, envs.get(label)))
     return {label: {"cpu": statistics.median(s[0] for s in v),
                     "wall": statistics.median(s[1] for s in v),
                     "rss": statistics.median(s[2] for s in v),
@@ -304,6 +336,11 @@ def main():
     ap.add_argument("--baseline", metavar="EXE",
                     help="another litsieve (say, one built from an earlier commit) timed in the"
                     " same runs as litsieve-baseline, its reports checked the same way")
+    ap.add_argument("--no-10m", action="store_true",
+                    help="leave out the 10M-statement workloads (%s)" % ", ".join(LARGE))
+    ap.add_argument("--wine-exe", metavar="EXE",
+                    help="also run this litsieve.exe (the i686 build) under tools/wine-run on"
+                    " adhoc-1m once, with its peak RSS")
     ap.add_argument("--prepare-only", action="store_true",
                     help="build the comparators and make the workloads, then stop")
     a = ap.parse_args()
@@ -317,7 +354,8 @@ def main():
     litsieve, litpack = find_lit_binaries(a.build)
     if not litsieve:
         log("litsieve not found under %s: comparators only" % a.build)
-    names = ["oltp-10k", "oltp-200k"] if a.quick else list(WORKLOADS)
+    names = ["oltp-10k", "oltp-200k"] if a.quick else \
+        [n for n in WORKLOADS if not (a.no_10m and n in LARGE)]
     make_workloads(names, litpack)
     if a.prepare_only:
         return
@@ -344,8 +382,13 @@ def main():
         programs = [("cat", ["cat", rec]),
                     ("floor", [tools["floor"], rec]),
                     ("floor+report", [tools["floor"], "-r", floor_report, rec])]
+        envs = {}
         if litsieve:
             programs.append(("litsieve", [litsieve, rec, lit_report]))
+            for n in THREAD_COUNTS:
+                label = "litsieve %d thread%s" % (n, "" if n == 1 else "s")
+                programs.append((label, [litsieve, rec, os.path.join(OUT, tag + ".t%d.rpt" % n)]))
+                envs[label] = threads_env(n)
         base_report = os.path.join(OUT, tag + ".baseline.rpt")
         if a.baseline:
             programs.append(("litsieve-baseline", [a.baseline, rec, base_report]))
@@ -354,7 +397,7 @@ def main():
             programs.append(("pt-fingerprint", ["pt-fingerprint", base + ".pt.sql"]))
         log("timing %s: %d records, %.1f MB, %d runs of %s" % (
             name, records, size / 1e6, runs, ", ".join(p[0] for p in programs)))
-        stats = measure(programs, runs)
+        stats = measure(programs, runs, envs=envs)
         summaries[name] = floor_summary(stats["floor"]["stderr"])
         summaries[name]["records"] = records
         summaries[name]["file_bytes"] = size
@@ -363,6 +406,15 @@ def main():
                 raise SystemExit("CHECK FAILED: litsieve report differs from the floor's on "
                                  + name)
             summaries[name]["report_sha256"] = sha256(lit_report)
+            for n in THREAD_COUNTS:
+                if sha256(os.path.join(OUT, tag + ".t%d.rpt" % n)) != summaries[name][
+                        "report_sha256"]:
+                    raise SystemExit("CHECK FAILED: litsieve on %d thread(s) wrote another"
+                                     " report on %s" % (n, name))
+            probe = find_probe(a.build)
+            if probe and name in ("adhoc-1m", "adhoc-10m", "oltp-1m", "distinct-200k"):
+                out = subprocess.run([probe, rec], check=True, capture_output=True, text=True)
+                summaries[name]["probe"] = floor_summary(out.stdout)
         if a.baseline and sha256(base_report) != sha256(floor_report):
             raise SystemExit("CHECK FAILED: the baseline's report differs from the floor's on "
                              + name)
@@ -372,9 +424,29 @@ def main():
         for label, _ in programs:
             rows.append((name, label, stats[label], records, size))
 
+    wine = None
+    if a.wine_exe and "adhoc-1m" in names:
+        wine = run_under_wine(a.wine_exe, os.path.join(OUT, "adhoc-1m.rec"),
+                              summaries["adhoc-1m"].get("report_sha256"))
     if litsieve:
         check_reference(summaries, dict(sets))
-    report_table(a, rows, summaries, runs, litsieve is not None)
+    report_table(a, rows, summaries, runs, litsieve is not None, wine)
+
+
+def run_under_wine(exe, rec, want_sha):
+    """One run of the Windows litsieve.exe under Wine: CPU, wall, peak RSS
+    (the Windows program runs inside the Wine loader's process), and whether
+    its report is litsieve's."""
+    report = os.path.join(OUT, "adhoc-1m.wine.rpt")
+    wine_run = os.path.join(ROOT, "tools", "wine-run")
+    timed([wine_run, exe, rec, report])  # a first run starts the session
+    cpu, wall, rss, err = timed([wine_run, exe, rec, report])
+    same = want_sha is None or sha256(report) == want_sha
+    log("wine: %s on adhoc-1m: %.2f s CPU, %.2f s wall, %.0f MiB, report %s" % (
+        exe, cpu, wall, rss / 1024, "equal" if same else "DIFFERS"))
+    if not same:
+        raise SystemExit("CHECK FAILED: %s under Wine wrote another report" % exe)
+    return {"exe": exe, "cpu": cpu, "wall": wall, "rss": rss}
 
 
 REFERENCE = os.path.join(RESULTS, "report-sha256.txt")
@@ -424,7 +496,66 @@ def names_timed(get):
     return seen
 
 
-def report_table(a, rows, summaries, runs, have_litsieve):
+def scaling_verdicts(get, summaries, wine):
+    """The distinct-heavy work's targets: CPU and memory against the floor,
+    the dictionary's bytes, the scaling from 1 to 2 threads, the growth to
+    10M statements, and the 32-bit Windows build under Wine."""
+    out = []
+
+    def verdict(ok):
+        return "MET" if ok else "NOT MET"
+
+    def ratio(w, label, other, what="cpu"):
+        return get[(w, label)][what] / get[(w, other)][what]
+    for w in ("adhoc-1m", "adhoc-10m", "oltp-1m", "oltp-10m"):
+        if (w, "litsieve") not in get:
+            continue
+        target = TARGET_OLTP_CPU if w.startswith("oltp") else TARGET_ADHOC_CPU
+        for label in ("litsieve", "litsieve 1 thread"):
+            r = ratio(w, label, "floor")
+            line = "- %s: %s CPU %.2fx the floor's" % (w, label, r)
+            if w.endswith("-1m"):
+                line += " (target <= %.1fx): %s" % (target, verdict(r <= target))
+            out.append(line)
+        rss = ratio(w, "litsieve", "floor", "rss")
+        line = "- %s: litsieve peak RSS %.2fx the floor's (%.0f MiB against %.0f MiB)" % (
+            w, rss, get[(w, "litsieve")]["rss"] / 1024, get[(w, "floor")]["rss"] / 1024)
+        if w.startswith("adhoc"):
+            line += " (target <= %.1fx): %s" % (TARGET_ADHOC_RSS, verdict(rss <= TARGET_ADHOC_RSS))
+        out.append(line)
+        if (w, "litsieve 2 threads") in get:
+            s = ratio(w, "litsieve 2 threads", "litsieve 1 thread", "wall")
+            line = "- %s: wall time with 2 threads %.2fx that with 1 (%.2f s against %.2f s)" % (
+                w, s, get[(w, "litsieve 2 threads")]["wall"], get[(w, "litsieve 1 thread")]["wall"])
+            if w.endswith("-1m"):
+                line += " (target <= %.1fx): %s" % (TARGET_SCALING, verdict(s <= TARGET_SCALING))
+            out.append(line)
+        p = summaries[w].get("probe")
+        if p:
+            allowed = p["text_bytes"] + TARGET_DICT_PER_TEXT * p["distinct"]
+            out.append("- %s: dictionary %d bytes for %d distinct texts of %d bytes: %.1f bytes"
+                       " per text beyond the texts' own (target <= %d, i.e. <= %d bytes): %s" % (
+                           w, p["dictionary_bytes"], p["distinct"], p["text_bytes"],
+                           (p["dictionary_bytes"] - p["text_bytes"]) / max(1, p["distinct"]),
+                           TARGET_DICT_PER_TEXT, allowed,
+                           verdict(p["dictionary_bytes"] <= allowed)))
+    for kind in ("adhoc", "oltp"):
+        small, big = kind + "-1m", kind + "-10m"
+        if (small, "litsieve") in get and (big, "litsieve") in get:
+            for label in ("litsieve", "litsieve 1 thread"):
+                g = get[(big, label)]["cpu"] / get[(small, label)]["cpu"]
+                fg = get[(big, "floor")]["cpu"] / get[(small, "floor")]["cpu"]
+                out.append("- CPU growth %s -> %s, %s: %.2fx (target <= %.0fx): %s (the floor"
+                           " grows %.2fx)" % (small, big, label, g, TARGET_GROWTH_10M,
+                                              verdict(g <= TARGET_GROWTH_10M), fg))
+    if wine:
+        out.append("- i686 litsieve.exe under Wine on adhoc-1m: completed, report equal;"
+                   " %.2f s CPU, %.2f s wall, peak RSS %.0f MiB (%s)" % (
+                       wine["cpu"], wine["wall"], wine["rss"] / 1024, wine["exe"]))
+    return out
+
+
+def report_table(a, rows, summaries, runs, have_litsieve, wine=None):
     lit = {w: s for w, l, s, _, _ in rows if l == "litsieve"}
     lines = []
     head = ("| workload | program | MB/s | statements/s | CPU s | wall s | peak RSS MiB |"
@@ -468,7 +599,8 @@ def report_table(a, rows, summaries, runs, have_litsieve):
                             % (g, TARGET_GROWTH, verdict(g <= TARGET_GROWTH), fg,
                                summaries["oltp-1m"]["distinct"] /
                                summaries["oltp-200k"]["distinct"]))
-        if ("distinct-200k", "litsieve") in get:
+        verdicts += scaling_verdicts(get, summaries, wine)
+        if ("distinct-200k", "litsieve") in get and "oltp-200k" in summaries:
             o, d = summaries["oltp-200k"], summaries["distinct-200k"]
             drss = (get[("distinct-200k", "litsieve")]["rss"] -
                     get[("oltp-200k", "litsieve")]["rss"]) * 1024
@@ -482,7 +614,7 @@ def report_table(a, rows, summaries, runs, have_litsieve):
             per_all = get[("distinct-200k", "litsieve")]["rss"] * 1024 / d["distinct"]
             verdicts.append("- whole peak RSS / distinct texts on distinct-200k: %.0f bytes"
                             % per_all)
-        if ("oltp-1m", "litsieve") in get:
+        if ("oltp-1m", "litsieve") in get and ("distinct-200k", "litsieve") in get:
             o2, o1 = summaries["oltp-200k"], summaries["oltp-1m"]
             drss = (get[("oltp-1m", "litsieve")]["rss"] -
                     get[("oltp-200k", "litsieve")]["rss"]) * 1024
@@ -510,6 +642,8 @@ def report_table(a, rows, summaries, runs, have_litsieve):
     m = machine_facts()
     cmd = "bench/run.sh" + (" --quick" if a.quick else "") + \
         (" --runs %d" % a.runs if a.runs else "") + \
+        (" --no-10m" if a.no_10m else "") + \
+        (" --wine-exe %s" % a.wine_exe if a.wine_exe else "") + \
         (" --baseline %s" % a.baseline if a.baseline else "")
     text = "\n".join([
         "# litsieve benchmark results", "",
@@ -530,6 +664,13 @@ def report_table(a, rows, summaries, runs, have_litsieve):
     with open(a.results, "w") as f:
         f.write(text)
     log("results written to " + os.path.relpath(a.results, ROOT))
+    if not a.quick:
+        # Every full run is kept, so that a target can be checked run by run.
+        kept = os.path.join(RESULTS, "runs", time.strftime("%Y%m%d-%H%M", time.gmtime()) + ".md")
+        os.makedirs(os.path.dirname(kept), exist_ok=True)
+        with open(kept, "w") as f:
+            f.write(text)
+        log("and kept as " + os.path.relpath(kept, ROOT))
 
 
 if __name__ == "__main__":

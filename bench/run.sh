@@ -8,5 +8,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLIT_TESTS=OFF >/dev/null
-cmake --build build/bench --target litsieve litpack >/dev/null
+cmake --build build/bench --target litsieve litpack dictionary_probe >/dev/null
 exec python3 bench/bench.py --build build/bench "$@"
