@@ -109,7 +109,22 @@ struct StringDictionary {
     RecentTexts* recent; // null until the first text, or for good if they could not be
                          // allocated: they only save time
     bool recent_refused; // their allocation failed once; it is not tried again
+    // The recent texts rest while they do not pay (RECENT_WINDOW): texts
+    // asked for in the current window, how many they answered, and how many
+    // texts are still to go past them.
+    std::uint32_t recent_asked;
+    std::uint32_t recent_answered;
+    std::uint32_t recent_resting;
 };
+
+// On input where nearly every text is new, the recent texts only cost time
+// (every text hashed, compared and copied in vain). They are asked for in
+// windows of RECENT_WINDOW texts; a window in which they answer fewer than
+// one text in RECENT_WORTH makes them rest for the next RECENT_REST texts,
+// which walk the trie at once, and then they are asked again.
+constexpr std::uint32_t RECENT_WINDOW = 4096;
+constexpr std::uint32_t RECENT_WORTH = 8;
+constexpr std::uint32_t RECENT_REST = 15 * RECENT_WINDOW;
 
 // --- node access ------------------------------------------------------------
 

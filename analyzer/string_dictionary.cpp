@@ -383,15 +383,39 @@ std::int32_t intern_string(StringDictionary* d, const char* text) {
 // on oltp-1m, where most texts come again; on distinct-200k, where most are
 // new, they cost 5.6 % (bench/results/PROFILE.md). The dictionary tests run
 // a dictionary that could not have them beside one that has them.
+namespace {
+
+// The recent texts for a text of `length` bytes, or null: a text too long
+// for them, none allocated, or resting (RECENT_WINDOW).
+RecentTexts* recent_for(StringDictionary* d, std::size_t length) {
+    if (length > RECENT_TEXT_MOST) return nullptr;
+    if (d->recent_resting > 0) {
+        --d->recent_resting;
+        return nullptr;
+    }
+    return recent_texts(d);
+}
+
+// Counts whether the recent texts answered; at the end of a window, they
+// rest if they answered too few.
+void note_recall(StringDictionary* d, bool answered) {
+    d->recent_answered += answered ? 1 : 0;
+    if (++d->recent_asked < RECENT_WINDOW) return;
+    if (d->recent_answered * RECENT_WORTH < RECENT_WINDOW) d->recent_resting = RECENT_REST;
+    d->recent_asked = d->recent_answered = 0;
+}
+
+} // namespace
+
 std::int32_t intern_bytes(StringDictionary* d, const unsigned char* text, std::size_t length) {
     // 1.
     if (text == nullptr) return 0;
     if (length == 0) return 1;
-    if (length > RECENT_TEXT_MOST) return find_or_insert(d, text, length);
-    RecentTexts* r = recent_texts(d);
+    RecentTexts* r = recent_for(d, length);
     if (r == nullptr) return find_or_insert(d, text, length);
     RecentKey key = recent_key(text, length);
     std::int32_t id = recall_text(r, key, text, length);
+    note_recall(d, id != 0);
     if (id != 0) return id;
     std::int32_t result = find_or_insert(d, text, length);
     remember_text(r, key, text, length, result < 0 ? -result : result);
@@ -464,7 +488,7 @@ void warm_walks(const StringDictionary* d, const unsigned char* const* texts,
 void intern_run(StringDictionary* d, const unsigned char* const* texts, const std::size_t* lengths,
                 std::size_t count, std::int32_t* results) {
     assert(count <= INTERN_RUN_MOST);
-    RecentTexts* r = count > 0 ? recent_texts(d) : nullptr;
+    RecentTexts* recent[INTERN_RUN_MOST];
     RecentKey keys[INTERN_RUN_MOST];
     bool walk[INTERN_RUN_MOST];
     bool any = false;
@@ -472,11 +496,14 @@ void intern_run(StringDictionary* d, const unsigned char* const* texts, const st
     // (their ids are the trie's, whatever comes after them).
     for (std::size_t i = 0; i < count; ++i) {
         walk[i] = false;
+        recent[i] = nullptr;
         results[i] = texts[i] == nullptr ? 0 : 1;
         if (texts[i] == nullptr || lengths[i] == 0) continue;
-        if (lengths[i] <= RECENT_TEXT_MOST && r != nullptr) {
+        recent[i] = recent_for(d, lengths[i]);
+        if (recent[i] != nullptr) {
             keys[i] = recent_key(texts[i], lengths[i]);
-            std::int32_t id = recall_text(r, keys[i], texts[i], lengths[i]);
+            std::int32_t id = recall_text(recent[i], keys[i], texts[i], lengths[i]);
+            note_recall(d, id != 0);
             if (id != 0) {
                 results[i] = id;
                 continue;
@@ -490,8 +517,8 @@ void intern_run(StringDictionary* d, const unsigned char* const* texts, const st
     for (std::size_t i = 0; i < count; ++i) {
         if (!walk[i]) continue;
         results[i] = find_or_insert(d, texts[i], lengths[i]);
-        if (lengths[i] <= RECENT_TEXT_MOST && r != nullptr) {
-            remember_text(r, keys[i], texts[i], lengths[i],
+        if (recent[i] != nullptr) {
+            remember_text(recent[i], keys[i], texts[i], lengths[i],
                           results[i] < 0 ? -results[i] : results[i]);
         }
     }

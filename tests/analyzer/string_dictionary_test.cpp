@@ -1,10 +1,12 @@
 #include "analyzer/string_dictionary.h"
 
+#include "analyzer/dictionary_trie.h"
 #include "analyzer/recent_texts.h"
 #include "tests/support/allocation_faults.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <random>
@@ -268,6 +270,52 @@ TEST(StringDictionaryTest, WorksWithoutRecentTexts) {
     EXPECT_EQ(allocations_counted(), 0); // no new block was needed, none was asked for
     stop_failing_allocations();
     EXPECT_EQ(dictionary_heap_bytes(d), without);
+}
+
+// Where nearly every text is new, the recent texts rest for a while and
+// texts walk the trie at once; where texts come again, they are asked
+// again. Phases of new and of repeated texts, longer than the windows in
+// which that is decided, give the map's answers throughout, one text at a
+// time and in runs.
+TEST(StringDictionaryTest, RecentTextsRestAndComeBackWithTheSameIds) {
+    std::map<std::string, std::int32_t> truth;
+    std::int32_t next_id = 2;
+    std::vector<std::string> texts;
+    int fresh = 0;
+    auto add_new = [&](int count) {
+        for (int i = 0; i < count; ++i) texts.push_back("select c" + std::to_string(fresh++));
+    };
+    auto add_repeated = [&](int count) {
+        for (int i = 0; i < count; ++i) texts.push_back("select c" + std::to_string(i % 50));
+    };
+    const int window = static_cast<int>(RECENT_WINDOW);
+    add_new(3 * window); // the recent texts answer nothing: they rest
+    add_repeated(2 * window);
+    add_new(16 * window); // through the rest and into the next windows
+    add_repeated(4 * window);
+    StringDictionary* single = create_dictionary();
+    StringDictionary* runs = create_dictionary();
+    std::vector<std::int32_t> expected;
+    for (const std::string& text : texts) {
+        auto known = truth.find(text);
+        expected.push_back(known != truth.end() ? known->second : -next_id);
+        if (known == truth.end()) truth.emplace(text, next_id++);
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        ASSERT_EQ(intern_string(single, texts[i].c_str()), expected[i]) << "text " << i;
+    }
+    for (std::size_t i = 0; i < texts.size(); i += 7) {
+        std::size_t n = std::min<std::size_t>(7, texts.size() - i);
+        const unsigned char* run[7];
+        std::size_t lengths[7];
+        std::int32_t results[7];
+        for (std::size_t k = 0; k < n; ++k) {
+            run[k] = reinterpret_cast<const unsigned char*>(texts[i + k].data());
+            lengths[k] = texts[i + k].size();
+        }
+        intern_run(runs, run, lengths, n, results);
+        for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(results[k], expected[i + k]) << i + k;
+    }
 }
 
 // Differential test against a map that always tells the truth: random texts
