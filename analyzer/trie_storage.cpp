@@ -6,6 +6,7 @@
 #include "platform/allocation.h"
 
 #include <cassert>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -16,6 +17,38 @@ inline std::uint32_t units_for(std::size_t bytes) {
 
 const char* message_for(NodeKind kind) {
     return kind == NODE_LEAF ? NOT_ENOUGH_MEMORY_FOR_STATE : NOT_ENOUGH_MEMORY;
+}
+
+constexpr std::size_t CHUNK_BYTES = CHUNK_UNITS * sizeof(std::uint32_t);
+static_assert(CHUNK_BYTES == HUGE_PAGE_BYTES, "a chunk is one huge page");
+
+// Huge pages. The first PLAIN_CHUNKS chunks (128 MiB) are blocks of their
+// own: a small dictionary stays small. Past them, where huge pages exist,
+// chunks come in groups of GROUP_CHUNKS from one block a chunk larger, whose
+// aligned part is backed by huge pages: the walk of a new text waits on a
+// miss at every branch, and with 4 KiB pages on a translation too.
+constexpr std::uint32_t PLAIN_CHUNKS = 64;
+constexpr std::uint32_t GROUP_CHUNKS = 8;
+
+std::uint32_t* new_chunk(StringDictionary* d, const char* message) {
+    if (d->chunk_count < PLAIN_CHUNKS || !huge_pages_supported()) {
+        d->chunk_bytes += CHUNK_BYTES;
+        return static_cast<std::uint32_t*>(checked_realloc(nullptr, CHUNK_BYTES, message));
+    }
+    if (d->group_left == 0) {
+        std::size_t bytes = (GROUP_CHUNKS + 1) * CHUNK_BYTES;
+        auto* block = static_cast<char*>(checked_realloc(nullptr, bytes, message));
+        d->chunk_bytes += bytes;
+        auto start = reinterpret_cast<std::uintptr_t>(block);
+        std::uintptr_t aligned = (start + CHUNK_BYTES - 1) & ~std::uintptr_t{CHUNK_BYTES - 1};
+        d->group_next = block + (aligned - start);
+        d->group_left = GROUP_CHUNKS;
+        advise_huge_pages(d->group_next, GROUP_CHUNKS * CHUNK_BYTES);
+    }
+    auto* chunk = reinterpret_cast<std::uint32_t*>(d->group_next);
+    d->group_next += CHUNK_BYTES;
+    --d->group_left;
+    return chunk;
 }
 
 // A block of `units` contiguous units; returns the global index of its first.
@@ -43,8 +76,7 @@ std::uint32_t take_block(StringDictionary* d, std::uint32_t units, const char* m
                 checked_realloc(d->chunks, slots * sizeof *d->chunks, message));
             d->chunk_slots = slots;
         }
-        d->chunks[d->chunk_count] = static_cast<std::uint32_t*>(
-            checked_realloc(nullptr, CHUNK_UNITS * sizeof(std::uint32_t), message));
+        d->chunks[d->chunk_count] = new_chunk(d, message);
         // Unit 0 of the first chunk stays unused: NO_NODE names no node.
         d->next_unit = d->chunk_count == 0 ? 1 : 0;
         ++d->chunk_count;
@@ -87,7 +119,6 @@ void free_node(StringDictionary* d, NodeRef node) {
 }
 
 std::size_t trie_storage_bytes(const StringDictionary* d) {
-    return std::size_t{d->chunk_count} * CHUNK_UNITS * sizeof(std::uint32_t) +
-           std::size_t{d->chunk_slots} * sizeof *d->chunks +
+    return d->chunk_bytes + std::size_t{d->chunk_slots} * sizeof *d->chunks +
            (d->free_blocks != nullptr ? (FREE_LIST_UNITS + 1) * sizeof(NodeRef) : 0);
 }

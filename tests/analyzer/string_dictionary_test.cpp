@@ -244,6 +244,31 @@ TEST(StringDictionaryTest, LongRunsAcrossTheLinksOfAChain) {
     EXPECT_EQ(stored_texts(d), Stored(truth.begin(), truth.end()));
 }
 
+// Past its first 16 MiB the trie takes its chunks in groups (backed by huge
+// pages where there are any); texts stored across both kinds of chunk keep
+// their ids.
+TEST(StringDictionaryTest, TextsInPlainChunksAndInGroups) {
+    StringDictionary* d = create_dictionary();
+    std::vector<std::string> texts;
+    for (int i = 0; i < 40; ++i) {
+        std::string text(600 * 1024, static_cast<char>('a' + i % 26));
+        text[0] = static_cast<char>(i);
+        text += std::to_string(i);
+        texts.push_back(text);
+        ASSERT_EQ(intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+                  -(i + 2));
+    }
+    for (int i = 0; i < 40; ++i) {
+        const std::string& text = texts[static_cast<std::size_t>(i)];
+        ASSERT_EQ(intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
+                  i + 2);
+    }
+    DictionaryShape shape;
+    dictionary_shape(d, &shape);
+    EXPECT_GE(shape.storage_bytes, 40 * 600 * 1024U);
+    EXPECT_EQ(stored_texts(d).size(), 40U);
+}
+
 // The recent texts only save time: when they cannot be had, every text
 // walks the trie, the ids stay right, and the allocation is not tried again
 // on every call.
