@@ -108,7 +108,7 @@ TEST(TerminalTextTest, OneLineCutToTheWidth) {
     for (const Case& c : cases) {
         std::size_t used = 0;
         std::string out = written([&](OutBuffer* o) {
-            used = out_terminal_text(o, c.text.data(), c.text.size(), c.columns);
+            used = out_terminal_text(o, c.text.data(), c.text.size(), c.text.size(), c.columns);
         });
         EXPECT_EQ(out, c.expected) << c.text << " in " << c.columns;
         if (c.columns > 0) {
@@ -196,7 +196,7 @@ class ListingTest : public ::testing::Test {
         dictionary = create_dictionary();
     }
     void feed(std::int32_t id, const std::string& text) {
-        rank_record({id, static_cast<std::int32_t>(text.size()), text.c_str()});
+        rank_record({id, static_cast<std::int32_t>(text.size()), text.c_str()}, nullptr);
     }
     // Hostile statements: markup, quotes, tabs and line breaks, escape
     // sequences, bytes that are not UTF-8. The first two share a group.
@@ -212,6 +212,10 @@ class ListingTest : public ::testing::Test {
         }
     }
 };
+
+RunFacts facts(const char* input) {
+    return {input, nullptr, RANK_BY_SIZE, false, false, 0, false};
+}
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -242,11 +246,11 @@ TEST_F(ListingTest, TableLinesFitTheWidth) {
     feed_hostile();
     for (int i = 0; i < 30; ++i) feed(10 + i, "update orders set status = 'x' where id = 7");
     Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
-    recover_normalized_texts(ranking);
+    recover_normalised_texts();
     // The numbers take 44 columns here and the texts keep at least 20.
     for (std::size_t width : {64u, 80u, 200u}) {
-        std::string table =
-            written([&](OutBuffer* o) { write_table(o, ranking, "in.rec", width); });
+        std::string table = written(
+            [&](OutBuffer* o) { write_table(o, ranking, nullptr, facts("in.rec"), width); });
         std::vector<std::string> lines = lines_of(table);
         ASSERT_EQ(lines.size(), 3 + 2 * static_cast<std::size_t>(ranking.count));
         for (const std::string& line : lines) {
@@ -263,9 +267,9 @@ TEST_F(ListingTest, TableLinesFitTheWidth) {
 TEST_F(ListingTest, TsvHasEightFieldsPerLine) {
     feed_hostile();
     Ranking ranking = rank_groups(RANK_BY_BYTES, 0);
-    recover_normalized_texts(ranking);
+    recover_normalised_texts();
     std::vector<std::string> lines =
-        lines_of(written([&](OutBuffer* o) { write_tsv(o, ranking); }));
+        lines_of(written([&](OutBuffer* o) { write_tsv(o, ranking, nullptr, facts("in.rec")); }));
     ASSERT_EQ(lines.size(), 1 + static_cast<std::size_t>(ranking.count));
     for (const std::string& line : lines) EXPECT_EQ(count(line, "\t"), 7u) << line;
     std::string bytes = std::to_string(hostile[0].size() + hostile[1].size());
@@ -280,8 +284,9 @@ TEST_F(ListingTest, TsvHasEightFieldsPerLine) {
 TEST_F(ListingTest, PageKeepsHostileTextsOutOfMarkup) {
     feed_hostile();
     Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
-    recover_normalized_texts(ranking);
-    std::string page = written([&](OutBuffer* o) { write_html(o, ranking, "<in>&\"'.rec"); });
+    recover_normalised_texts();
+    std::string page =
+        written([&](OutBuffer* o) { write_html(o, ranking, nullptr, facts("<in>&\"'.rec")); });
     EXPECT_EQ(count(page, "<script"), 1u);
     EXPECT_EQ(count(page, "</script"), 1u);
     EXPECT_EQ(count(page, "<img"), 0u);
@@ -291,20 +296,21 @@ TEST_F(ListingTest, PageKeepsHostileTextsOutOfMarkup) {
     EXPECT_EQ(count(page, "<tr id=\"g"), 3u);
     EXPECT_NE(page.find("<title>litrank: &lt;in&gt;&amp;&quot;&#39;.rec</title>"),
               std::string::npos);
-    EXPECT_NE(page.find("from caf\xC3\xA9</pre>"), std::string::npos);
+    EXPECT_NE(page.find("from caf\xC3\xA9</td>"), std::string::npos);
     EXPECT_NE(page.find("b<span class=\"byte\">\\xE9</span>"), std::string::npos);
     release_ranking(&ranking);
 }
 
 TEST_F(ListingTest, ChartDrawsAtMostItsBarsButTheTableListsAll) {
-    for (std::int32_t i = 0; i < CHART_BARS_MAX + 20; ++i) {
+    for (std::int32_t i = 0; i < PAGE_BARS_MAX + 20; ++i) {
         feed(i, "select c" + std::to_string(i) + " from t");
     }
-    for (std::int32_t top : {7, CHART_BARS_MAX + 20}) {
+    for (std::int32_t top : {7, PAGE_BARS_MAX + 20}) {
         Ranking ranking = rank_groups(RANK_BY_SIZE, top);
-        recover_normalized_texts(ranking);
-        std::string page = written([&](OutBuffer* o) { write_html(o, ranking, "in.rec"); });
-        std::size_t bars = static_cast<std::size_t>(top < CHART_BARS_MAX ? top : CHART_BARS_MAX);
+        recover_normalised_texts();
+        std::string page =
+            written([&](OutBuffer* o) { write_html(o, ranking, nullptr, facts("in.rec")); });
+        std::size_t bars = static_cast<std::size_t>(top < PAGE_BARS_MAX ? top : PAGE_BARS_MAX);
         EXPECT_EQ(count(page, "<rect class=\"bar\""), bars);
         EXPECT_EQ(count(page, "<tr id=\"g"), static_cast<std::size_t>(top));
         release_ranking(&ranking);
