@@ -24,10 +24,15 @@ const char PAGE_HEAD[] =
 //
 // Layout. The chart is a grid of four columns: label (as wide as the widest
 // label: never clipped), bar, value, text (what is left, ellipsised); below
-// 760 px the text column goes (the tooltip keeps it). The table has a fixed
-// layout: number columns take the width their longest cell needs (class wN:
-// N characters), the text columns share the rest; columns of priority p2 go
-// below 1000 px, p3 below 1300 px, so that nothing overflows at 600 px.
+// 760 px the text column goes (the tooltip keeps it). The table keeps its
+// table markup but is laid out as one flex row per group: number columns
+// take the width their longest cell needs (rules per column, written with
+// the page, see column_style), the text columns share the rest; columns of
+// priority p2 go below 1100 px, p3 below 1500 px, so that nothing overflows
+// at 600 px and the normalised text keeps room at any width. Rows out of
+// view are not laid out (content-visibility): a table layout of 2,000 rows
+// took most of a second on every sort, flex rows that are skipped take a
+// few milliseconds.
 const char PAGE_STYLE[] =
 "\n"
 "body{font:14px/1.4 system-ui,-apple-system,\"Segoe UI\",\"DejaVu Sans\",sans-serif;"
@@ -58,34 +63,31 @@ const char PAGE_STYLE[] =
 "input[type=search]{font:inherit;padding:.3em .5em;width:22em;max-width:100%;"
     "box-sizing:border-box;border:1px solid #b9c3cf;border-radius:4px}\n"
 "#shown{color:#46505c}\n"
-"table{border-collapse:collapse;width:100%;table-layout:fixed}\n"
-"th,td{border-bottom:1px solid #dde2e8;padding:.35em .4em;vertical-align:top;text-align:left;"
+"table#groups{display:block;width:100%;border-collapse:separate;border-spacing:0}\n"
+"#groups thead{display:block;position:sticky;top:0;z-index:1;background:#f3f5f8}\n"
+"#groups tbody{display:block}\n"
+"#groups tr{display:flex;border-bottom:1px solid #dde2e8}\n"
+"#groups tbody tr{content-visibility:auto;contain-intrinsic-size:auto 2.2em}\n"
+"#groups tr[hidden]{display:none}\n"
+"#groups th,#groups td{box-sizing:border-box;min-width:0;padding:.35em .3em;text-align:left;"
     "overflow:hidden;text-overflow:ellipsis;white-space:nowrap}\n"
-"th{background:#f3f5f8;position:sticky;top:0}\n"
+"#groups th{display:flex;align-items:flex-end;font-weight:normal;white-space:normal}\n"
 "th button{font:inherit;font-weight:600;border:0;background:none;padding:0;cursor:pointer;"
-    "color:inherit;max-width:100%;overflow:hidden;text-overflow:ellipsis}\n"
+    "color:inherit;max-width:100%;text-align:inherit}\n"
 "th[aria-sort=ascending] button::after{content:\" \\25B2\"}\n"
 "th[aria-sort=descending] button::after{content:\" \\25BC\"}\n"
-"td.n,th.n{text-align:right;font-variant-numeric:tabular-nums}\n"
+"#groups td.n{text-align:right;font-variant-numeric:tabular-nums}\n"
+"#groups th.n{justify-content:flex-end;text-align:right}\n"
+"#groups .t{flex:1 1 0}\n"
+"#groups .s{flex:.8 1 0}\n"
 "td.t{cursor:pointer;font-family:ui-monospace,\"DejaVu Sans Mono\",monospace;font-size:12px}\n"
-"td.t.open{white-space:pre-wrap;overflow-wrap:anywhere}\n"
+"#groups td.t.open{white-space:pre-wrap;overflow-wrap:anywhere}\n"
 "td.s{color:#46505c}\n"
-"th.s{width:35%}\n"
 "tr:target{background:#fff4d6}\n"
-"tr[hidden]{display:none}\n"
 ".byte{color:#b00020;background:#fde8ec;border-radius:2px}\n"
 ".cut{color:#8a939d;font-style:italic}\n"
-"th.w2{width:calc(2ch + 1.2em)}th.w3{width:calc(3ch + 1.2em)}th.w4{width:calc(4ch + 1.2em)}"
-"th.w5{width:calc(5ch + 1.2em)}th.w6{width:calc(6ch + 1.2em)}th.w7{width:calc(7ch + 1.2em)}"
-"th.w8{width:calc(8ch + 1.2em)}th.w9{width:calc(9ch + 1.2em)}th.w10{width:calc(10ch + 1.2em)}"
-"th.w11{width:calc(11ch + 1.2em)}th.w12{width:calc(12ch + 1.2em)}"
-"th.w13{width:calc(13ch + 1.2em)}th.w14{width:calc(14ch + 1.2em)}"
-"th.w15{width:calc(15ch + 1.2em)}th.w16{width:calc(16ch + 1.2em)}"
-"th.w17{width:calc(17ch + 1.2em)}th.w18{width:calc(18ch + 1.2em)}"
-"th.w19{width:calc(19ch + 1.2em)}th.w20{width:calc(20ch + 1.2em)}"
-"th.w21{width:calc(21ch + 1.2em)}th.w22{width:calc(22ch + 1.2em)}\n"
-"@media (max-width:1300px){.p3{display:none}}\n"
-"@media (max-width:1000px){.p2{display:none}}\n";
+"@media (max-width:1500px){#groups .p3{display:none}}\n"
+"@media (max-width:1100px){#groups .p2{display:none}}\n";
 
 // Sorting: a click on a header sorts the rows by that column, numbers from
 // the cells' data-v (read once per column; a cell without one, a missing
@@ -307,10 +309,10 @@ void out_bar(OutBuffer* out, std::int32_t number, const char* label_start, std::
 // Nothing may be fetched, and only the page's own script and style apply:
 // inline event handlers, style attributes and any other inline element are
 // refused by the browser.
-void write_policy(OutBuffer* out) {
+void write_policy(OutBuffer* out, const char* style_text, std::size_t style_length) {
     char style[CSP_HASH_MAX];
     char script[CSP_HASH_MAX];
-    csp_hash(PAGE_STYLE, sizeof PAGE_STYLE - 1, style);
+    csp_hash(style_text, style_length, style);
     csp_hash(PAGE_SCRIPT, sizeof PAGE_SCRIPT - 1, script);
     out_text(out, "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
                   "style-src '");
@@ -320,14 +322,22 @@ void write_policy(OutBuffer* out) {
     out_text(out, "'\">\n");
 }
 
-void write_top(OutBuffer* out, const RunFacts& facts, const Ranking* ranking, const Diff* diff) {
+// The head, with the style sheet: PAGE_STYLE and the page's column rules
+// (`columns`), hashed together for the policy; then the title and summary.
+void write_top(OutBuffer* out, const RunFacts& facts, const Ranking* ranking, const Diff* diff,
+               const OutBuffer& columns) {
+    OutBuffer style;
+    out_open(&style, OUT_MEMORY);
+    out_text(&style, PAGE_STYLE);
+    out_bytes(&style, columns.data, columns.used);
     std::size_t path_length = std::strlen(facts.input);
     out_text(out, PAGE_HEAD);
-    write_policy(out);
+    write_policy(out, style.data, style.used);
     out_text(out, "<title>litrank: ");
     out_html_text(out, facts.input, path_length, false);
     out_text(out, "</title>\n<style>");
-    out_text(out, PAGE_STYLE);
+    out_bytes(out, style.data, style.used);
+    out_close(&style);
     out_text(out, "</style>\n</head>\n<body>\n");
     out_text(out,
              diff != nullptr ? "<h1>What changed in <code>" : "<h1>Statement groups of <code>");
@@ -352,6 +362,20 @@ struct PageColumn {
     std::size_t width;   // characters a number column needs (its wN class)
 };
 
+// The width of each number column: as many characters as its longest
+// cell, and room for the padding. nth-child counts the columns a narrow
+// window hides too, so the rules hold at any width.
+void column_style(OutBuffer* out, const PageColumn* columns, int count) {
+    for (int c = 0; c < count; ++c) {
+        if (columns[c].width == 0) continue;
+        out_text(out, "#groups tr>:nth-child(");
+        out_number(out, c + 1);
+        out_text(out, "){flex:0 0 calc(");
+        out_number(out, static_cast<std::int64_t>(columns[c].width));
+        out_text(out, "ch + 1em)}\n");
+    }
+}
+
 // The search box, then the table's head; `ranked` marks the first column
 // as the order the rows come in.
 void out_head_row(OutBuffer* out, const PageColumn* columns, int count, bool ranked) {
@@ -362,16 +386,12 @@ void out_head_row(OutBuffer* out, const PageColumn* columns, int count, bool ran
     for (int c = 0; c < count; ++c) {
         out_text(out, "<th class=\"");
         out_text(out, columns[c].classes);
-        if (columns[c].width > 0) {
-            std::size_t w = columns[c].width < 2    ? 2
-                            : columns[c].width > 22 ? 22
-                                                    : columns[c].width;
-            out_text(out, " w");
-            out_number(out, static_cast<std::int64_t>(w));
-        }
         out_text(out, c == 0 && ranked ? "\" aria-sort=\"ascending\">" : "\">");
         out_text(out, "<button type=\"button\">");
-        out_text(out, columns[c].title);
+        char first = columns[c].title[0]; // titles are ASCII: "total ms" heads "Total ms"
+        if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
+        out_bytes(out, &first, 1);
+        out_text(out, columns[c].title + 1);
         out_text(out, "</button></th>");
     }
     out_text(out, "</tr></thead>\n<tbody>\n");
@@ -428,14 +448,21 @@ int page_columns(const Column* columns, int count, std::int32_t rows, CellsOf ce
                  PageColumn* page, int first) {
     Cell cells[DIFF_COLUMNS_MAX > RANKING_COLUMNS_MAX ? DIFF_COLUMNS_MAX : RANKING_COLUMNS_MAX];
     for (int c = 0; c < count; ++c) {
-        page[first + c] = {columns[c].title, priority_of(columns[c].name),
-                           std::strlen(columns[c].title) + 1};
+        // At least the longest word of the title: titles wrap between words.
+        std::size_t word = 0;
+        std::size_t longest = 0;
+        for (const char* t = columns[c].title; *t != '\0'; ++t) {
+            word = *t == ' ' ? 0 : word + 1;
+            if (word > longest) longest = word;
+        }
+        page[first + c] = {columns[c].title, priority_of(columns[c].name), longest};
     }
     for (std::int32_t r = 0; r < rows; ++r) {
         cells_of(r, cells);
         for (int c = 0; c < count; ++c) {
             char text[CELL_TEXT_MAX];
-            std::size_t w = format_cell(columns[c].kind, cells[c], "-", text) + 1;
+            std::size_t w = format_cell(columns[c].kind, cells[c], "-", text);
+            if (columns[c].kind == CELL_SHARE || columns[c].kind == CELL_SHARE_CHANGE) ++w; // "%"
             if (w > page[first + c].width) page[first + c].width = w;
         }
     }
@@ -466,9 +493,21 @@ void write_bottom(OutBuffer* out) {
 
 void write_html(OutBuffer* out, const Ranking& ranking, const Percentiles* percentiles,
                 const RunFacts& facts) {
-    write_top(out, facts, &ranking, nullptr);
     std::int32_t bars = ranking.count < PAGE_BARS_MAX ? ranking.count : PAGE_BARS_MAX;
     std::int32_t rows = ranking.count < PAGE_ROWS_MAX ? ranking.count : PAGE_ROWS_MAX;
+    const Column* specs;
+    int count = ranking_columns(facts.costs, &specs);
+    PageColumn page[RANKING_COLUMNS_MAX + 2];
+    auto cells_of = [&](std::int32_t row, Cell* cells) {
+        ranking_cells(ranking, percentiles, row, facts.costs, cells);
+        return ranking.numbers[row];
+    };
+    int page_count = page_columns(specs, count, rows, cells_of, page, 0);
+    OutBuffer style;
+    out_open(&style, OUT_MEMORY);
+    column_style(&style, page, page_count);
+    write_top(out, facts, &ranking, nullptr, style);
+    out_close(&style);
     if (bars > 0) {
         out_text(out, "<figure>\n<figcaption>");
         if (bars < ranking.count) {
@@ -490,14 +529,6 @@ void write_html(OutBuffer* out, const Ranking& ranking, const Percentiles* perce
         out_text(out, "</ol>\n</figure>\n");
     }
 
-    const Column* specs;
-    int count = ranking_columns(facts.costs, &specs);
-    PageColumn page[RANKING_COLUMNS_MAX + 2];
-    auto cells_of = [&](std::int32_t row, Cell* cells) {
-        ranking_cells(ranking, percentiles, row, facts.costs, cells);
-        return ranking.numbers[row];
-    };
-    int page_count = page_columns(specs, count, rows, cells_of, page, 0);
     out_head_row(out, page, page_count, true);
     Cell cells[RANKING_COLUMNS_MAX];
     for (std::int32_t i = 0; i < rows; ++i) {
@@ -520,9 +551,41 @@ void write_html(OutBuffer* out, const Ranking& ranking, const Percentiles* perce
  * on one scale. The table: a section column, then the diff's columns.
  */
 void write_diff_html(OutBuffer* out, const Diff& diff, const RunFacts& facts) {
-    write_top(out, facts, nullptr, &diff);
     std::int32_t listed = 0;
     for (const DiffSection& s : diff.sections) listed += s.count;
+    const Column* specs;
+    int count = diff_columns(facts.costs, &specs);
+    PageColumn page[DIFF_COLUMNS_MAX + 4];
+    page[0] = {"Section", "sec", 7};
+    page[1] = {"Rank", "n p3", 5};
+    // Widths over every listed row: at most PAGE_ROWS_MAX of them.
+    std::int32_t flat_rows = listed < PAGE_ROWS_MAX ? listed : PAGE_ROWS_MAX;
+    auto number_at = [&](std::int32_t row, int* section, std::int32_t* rank) {
+        for (int k = 0; k < SECTIONS; ++k) {
+            if (row < diff.sections[k].count) {
+                *section = k;
+                *rank = row;
+                return diff.sections[k].numbers[row];
+            }
+            row -= diff.sections[k].count;
+        }
+        return std::int32_t{0};
+    };
+    int page_count = page_columns(
+        specs, count, flat_rows,
+        [&](std::int32_t row, Cell* c) {
+            int section;
+            std::int32_t rank;
+            std::int32_t n = number_at(row, &section, &rank);
+            diff_cells(diff, n, facts.costs, c);
+            return n;
+        },
+        page, 2);
+    OutBuffer style;
+    out_open(&style, OUT_MEMORY);
+    column_style(&style, page, page_count);
+    write_top(out, facts, nullptr, &diff, style);
+    out_close(&style);
 
     // The bars: every listed group with its change, the largest PAGE_BARS_MAX.
     struct Bar {
@@ -588,37 +651,9 @@ void write_diff_html(OutBuffer* out, const Diff& diff, const RunFacts& facts) {
     }
     release(bars);
 
-    const Column* specs;
-    int count = diff_columns(facts.costs, &specs);
-    PageColumn page[DIFF_COLUMNS_MAX + 4];
-    page[0] = {"Section", "sec", 7};
-    page[1] = {"Rank", "n", 5};
+    out_head_row(out, page, page_count, false);
     std::int32_t rows = 0;
     Cell cells[DIFF_COLUMNS_MAX];
-    // Widths over every listed row: at most PAGE_ROWS_MAX of them.
-    std::int32_t flat_rows = listed < PAGE_ROWS_MAX ? listed : PAGE_ROWS_MAX;
-    auto number_at = [&](std::int32_t row, int* section, std::int32_t* rank) {
-        for (int k = 0; k < SECTIONS; ++k) {
-            if (row < diff.sections[k].count) {
-                *section = k;
-                *rank = row;
-                return diff.sections[k].numbers[row];
-            }
-            row -= diff.sections[k].count;
-        }
-        return std::int32_t{0};
-    };
-    int page_count = page_columns(
-        specs, count, flat_rows,
-        [&](std::int32_t row, Cell* c) {
-            int section;
-            std::int32_t rank;
-            std::int32_t n = number_at(row, &section, &rank);
-            diff_cells(diff, n, facts.costs, c);
-            return n;
-        },
-        page, 2);
-    out_head_row(out, page, page_count, false);
     for (int k = 0; k < SECTIONS && rows < PAGE_ROWS_MAX; ++k) {
         const DiffSection& s = diff.sections[k];
         for (std::int32_t i = 0; i < s.count && rows < PAGE_ROWS_MAX; ++i, ++rows) {
