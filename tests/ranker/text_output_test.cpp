@@ -117,6 +117,78 @@ TEST(TerminalTextTest, OneLineCutToTheWidth) {
     }
 }
 
+TEST(TerminalTextTest, CutsKeepTheEndOrCountWhatIsHidden) {
+    struct Case {
+        std::string text;
+        std::size_t full; // 0: the text is whole
+        std::size_t columns;
+        std::string expected;
+    };
+    const std::string list = "IN ( :S , :S , :S , :S , :S , :S , :S , :S , :S , :S )";
+    const Case cases[] = {
+        // Whole texts too wide: two thirds of the room for the start, the
+        // rest for the end, the bytes between counted.
+        {list, 0, 40, "IN ( :S , :S , :...(30 bytes)...S , :S )"},
+        {list + " AND X", 0, 40, "IN ( :S , :S , :...(36 bytes)... ) AND X"},
+        // Kept in part: cut at the end, every byte not shown counted.
+        {"SELECT A FROM T WHERE B", 1000, 40, "SELECT A FROM T WHER...(980 more bytes)"},
+        {"SELECT A", 1000, 40, "SELECT A...(992 more bytes)"},
+        // Two characters of two columns each count four.
+        {"\xE6\xBC\xA2\xE5\xAD\x97", 0, 4, "\xE6\xBC\xA2\xE5\xAD\x97"},
+        {"\xE6\xBC\xA2\xE5\xAD\x97x", 0, 4, "..."}, // no room for a wide one before "..."
+    };
+    for (const Case& c : cases) {
+        std::size_t used = 0;
+        std::size_t full = c.full > 0 ? c.full : c.text.size();
+        std::string out = written([&](OutBuffer* o) {
+            used = out_terminal_text(o, c.text.data(), c.text.size(), full, c.columns);
+        });
+        EXPECT_EQ(out, c.expected) << c.text << " in " << c.columns;
+        EXPECT_LE(used, c.columns);
+    }
+}
+
+TEST(TerminalTextTest, WideCharactersTakeTwoColumns) {
+    struct Case {
+        std::uint32_t code;
+        std::size_t columns;
+    };
+    const Case cases[] = {
+        {'a', 1},    {0xE9, 1},   {0x10FF, 1},  {0x1100, 2},  {0x115F, 2},  {0x1160, 1},
+        {0x3041, 2}, {0x4E00, 2}, {0x9FFF, 2},  {0xAC00, 2},  {0xD7A3, 2},  {0xD7A4, 1},
+        {0xFF01, 2}, {0xFF61, 1}, {0x1F600, 2}, {0x20000, 2}, {0x3FFFD, 2}, {0x40000, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(character_columns(c.code), c.columns) << std::hex << c.code;
+    }
+    EXPECT_EQ(terminal_width("\xE6\xBC\xA2"
+                             "a\tb",
+                             6),
+              5u);
+}
+
+TEST(JsonTextTest, AnyBytesMakeAValidString) {
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"plain \xE2\x82\xAC", "plain \xE2\x82\xAC"},
+        {"\"\\/", "\\\"\\\\/"},
+        {"\n\r\t\b\f", "\\n\\r\\t\\b\\f"},
+        {std::string("\x00\x01\x1F", 3), "\\u0000\\u0001\\u001F"},
+        {"caf\xE9", "caf\\u00E9"},   // not UTF-8: the byte as its Latin-1 character
+        {"\xE2\x80\xA8", "\\u2028"}, // a line separator, for JavaScript
+        {"\xC2\x85", "\xC2\x85"},    // a C1 control is valid JSON as it is
+        {"\xED\xA0\x80", "\\u00ED\\u00A0\\u0080"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(written([&](OutBuffer* o) { out_json_text(o, c.text.data(), c.text.size()); }),
+                  c.expected)
+            << c.text;
+    }
+}
+
 TEST(TsvTextTest, EveryByteRecoverable) {
     struct Case {
         std::string text;
