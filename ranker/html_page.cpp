@@ -448,14 +448,15 @@ int page_columns(const Column* columns, int count, std::int32_t rows, CellsOf ce
                  PageColumn* page, int first) {
     Cell cells[DIFF_COLUMNS_MAX > RANKING_COLUMNS_MAX ? DIFF_COLUMNS_MAX : RANKING_COLUMNS_MAX];
     for (int c = 0; c < count; ++c) {
-        // At least the longest word of the title: titles wrap between words.
+        // At least the longest word of the title and the sort mark after it:
+        // titles wrap between words.
         std::size_t word = 0;
         std::size_t longest = 0;
         for (const char* t = columns[c].title; *t != '\0'; ++t) {
             word = *t == ' ' ? 0 : word + 1;
             if (word > longest) longest = word;
         }
-        page[first + c] = {columns[c].title, priority_of(columns[c].name), longest};
+        page[first + c] = {columns[c].title, priority_of(columns[c].name), longest + 2};
     }
     for (std::int32_t r = 0; r < rows; ++r) {
         cells_of(r, cells);
@@ -556,8 +557,8 @@ void write_diff_html(OutBuffer* out, const Diff& diff, const RunFacts& facts) {
     const Column* specs;
     int count = diff_columns(facts.costs, &specs);
     PageColumn page[DIFF_COLUMNS_MAX + 4];
-    page[0] = {"Section", "sec", 7};
-    page[1] = {"Rank", "n p3", 5};
+    page[0] = {"Section", "sec", 9};
+    page[1] = {"Rank", "n p3", 6};
     // Widths over every listed row: at most PAGE_ROWS_MAX of them.
     std::int32_t flat_rows = listed < PAGE_ROWS_MAX ? listed : PAGE_ROWS_MAX;
     auto number_at = [&](std::int32_t row, int* section, std::int32_t* rank) {
@@ -669,7 +670,7 @@ void write_diff_html(OutBuffer* out, const Diff& diff, const RunFacts& facts) {
             }
             out_text(out, "\"><td class=\"sec\">");
             out_text(out, SECTION_NAMES[k]);
-            out_text(out, "</td><td class=\"n\"");
+            out_text(out, "</td><td class=\"n p3\"");
             out_attribute_number(out, "data-v", i + 1);
             out_text(out, ">");
             out_number(out, i + 1);

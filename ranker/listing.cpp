@@ -7,6 +7,9 @@
 
 namespace {
 
+// Fewest columns for the first statement that leave room for its source too.
+constexpr std::size_t SOURCE_ROOM_MIN = 40;
+
 void out_cut_note(OutBuffer* out, std::int32_t full) {
     out_text(out, " ... (");
     out_number(out, full);
@@ -137,8 +140,10 @@ void out_rows(OutBuffer* out, const Column* columns, int count, std::int32_t row
         out_text(out, "\n");
         out_spaces(out, indent);
         std::size_t room = text_columns;
-        if (facts.sources && group_cost != nullptr && group_cost[number].source >= 0) {
-            // "SOURCE:LINE: ", the source given at most a third of the room.
+        // "SOURCE:LINE: ", the source given at most a third of the room; a
+        // narrow room is left to the statement.
+        if (facts.sources && group_cost != nullptr && group_cost[number].source >= 0 &&
+            (room == 0 || room >= SOURCE_ROOM_MIN)) {
             const SourceName& source = source_name(group_cost[number].source);
             std::int64_t line = group_cost[number].line;
             std::size_t line_width = (line > 0 ? 1 + decimal_width(line) : 0) + 2;

@@ -58,6 +58,17 @@ INVISIBLE_CHARACTERS = "\u202e\u200b\u2066\u2069\ufeff\u009b\u200d\x1b"
 
 META_HEADER = "id\tsource\tline\tduration_ms\tuser\tdatabase\ttime\n"
 
+# The left edges of the visible header cells and of the first row's visible
+# cells: a column hidden in one and not the other would shift them.
+ALIGNED = """
+  var edges = function (cells) {
+    return Array.prototype.filter.call(cells, function (c) { return c.offsetWidth > 0; })
+        .map(function (c) { return Math.round(c.getBoundingClientRect().left); });
+  };
+  out.heads = edges(document.querySelectorAll("#groups thead th"));
+  out.cells = edges(document.querySelector("#groups tbody tr").cells);
+"""
+
 
 def rec(rid, data):
     if isinstance(data, str):
@@ -328,6 +339,7 @@ class BrowserTest(unittest.TestCase):
   out.ellipsis = long.length ? getComputedStyle(long[0]).textOverflow : "";
   out.titled = Array.prototype.every.call(document.querySelectorAll("#chart a"),
       function (a) { return a.title.length > 0; });
+""" + ALIGNED + """
   root.setAttribute("data-probe", JSON.stringify(out));
 })();
 """
@@ -347,6 +359,7 @@ class BrowserTest(unittest.TestCase):
                 self.assertGreaterEqual(seen["label_px"], 11, "chart text stays readable")
                 self.assertGreaterEqual(seen["text_px"], 150, "the normalised text has room")
                 self.assertTrue(seen["titled"], "every bar has its text as a tooltip")
+                self.assertEqual(seen["heads"], seen["cells"], "columns line up")
                 if width == 1600:
                     self.assertGreater(seen["ellipsised"], 0)
                     self.assertEqual(seen["ellipsis"], "ellipsis")
@@ -439,6 +452,7 @@ class BrowserTest(unittest.TestCase):
   out.sections = Array.prototype.map.call(document.querySelectorAll("#groups tbody td.sec"),
       function (c) { return c.textContent; });
   out.page = document.documentElement.scrollWidth <= window.innerWidth;
+""" + ALIGNED + """
   document.documentElement.setAttribute("data-probe", JSON.stringify(out));
 })();
 """
@@ -454,6 +468,8 @@ class BrowserTest(unittest.TestCase):
         self.assertLessEqual(seen["before"], 100)
         self.assertEqual(sorted(set(seen["sections"])), ["gone", "grew", "new", "shrank"])
         self.assertTrue(seen["page"])
+        self.assertEqual(seen["heads"], seen["cells"], "columns line up")
+        self.assertGreater(len(seen["heads"]), 5)
 
 
 def main():
