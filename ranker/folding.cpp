@@ -49,7 +49,9 @@ const char* comment_end(const char* p, const char* end) {
 std::size_t drop_comments(const char* text, std::size_t length, char* out) {
     const char* end = text + length;
     char* o = out;
-    for (const char* p = text; p < end;) {
+    // Token by token, to the end: a blank at the end (a comment's own) is
+    // followed by an empty token, which keeps it.
+    for (const char* p = text;;) {
         const char* stop;
         if (end - p >= 2 && p[0] == '\\' && p[1] == '*') {
             stop = comment_end(p, end);
@@ -57,7 +59,8 @@ std::size_t drop_comments(const char* text, std::size_t length, char* out) {
             stop = token_end(p, end);
             put(&o, out, p, static_cast<std::size_t>(stop - p));
         }
-        p = stop < end ? stop + 1 : end;
+        if (stop == end) break;
+        p = stop + 1;
     }
     if (o == out) { // nothing but comments: the text stays whole
         std::memcpy(out, text, length);
@@ -102,7 +105,7 @@ const char* list_end(const char* p, const char* end, const char** element,
 std::size_t fold_lists(const char* text, std::size_t length, char* out) {
     const char* end = text + length;
     char* o = out;
-    for (const char* p = text; p < end;) {
+    for (const char* p = text;;) {
         const char* stop = token_end(p, end);
         put(&o, out, p, static_cast<std::size_t>(stop - p));
         const char* element;
@@ -117,7 +120,8 @@ std::size_t fold_lists(const char* text, std::size_t length, char* out) {
             put(&o, out, ", ... )", 7);
             stop = close;
         }
-        p = stop < end ? stop + 1 : end;
+        if (stop == end) break;
+        p = stop + 1;
     }
     return static_cast<std::size_t>(o - out);
 }

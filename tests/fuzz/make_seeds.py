@@ -104,5 +104,19 @@ def main():
                 save(pipeline, b"\x01\x00\x00" + body)
 
 
+    # litrank's patterns (a line), then a normalised text to match and fold.
+    pattern = os.path.join(args.out, "pattern")
+    texts = [b"SELECT * FROM ORDERS WHERE ID IN ( :N , :N , :N )",
+             b"DELETE FROM CART WHERE ID IN ( - :N , - :N ) \\* APP=WEB * \\",
+             b"SELECT \\* ONLY * \\", b"UPDATE T SET A = :S WHERE B IN ( $ :N )"]
+    for p in (b"FROM ORDERS", b"^select", b"(A|B)+C{1,3}$", b"[[:digit:]]", b"[^a-z ]",
+              b"IN \\( (:N , )*:N \\)", b"x*y?z+", b"(((a)))|b|c", b"*.log", b"[!a]?"):
+        for text in texts:
+            save(pattern, p + b"\n" + text)
+    for recs in workload:
+        for _, text in recs[:5]:
+            save(pattern, b"SELECT.*FROM\n" + text[:800])
+
+
 if __name__ == "__main__":
     main()

@@ -116,6 +116,10 @@ TEST(FoldingTest, ListsAndComments) {
         {"A \\ * B", FOLD_COMMENTS, "A \\ * B"},           // not a comment
         {"IN ( :N , \\* X * \\ :N )", FOLD_LISTS | FOLD_COMMENTS, "IN ( :N , ... )"},
         {"SELECT 1", 0, "SELECT 1"},
+        // An unclosed comment keeps its blanks, the last ones too (found by
+        // the fuzzer: each fold dropped one of them).
+        {"SELECT \\* OPEN  ", FOLD_LISTS, "SELECT \\* OPEN  "},
+        {"A \\* X * \\ \\* OPEN  ", FOLD_COMMENTS | FOLD_LISTS, "A"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(folded(c.text, c.flags), c.expected) << c.text;
