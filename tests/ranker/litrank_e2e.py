@@ -467,15 +467,21 @@ class CostTest(LitrankCase):
         self.assertEqual(first["first_statement"], "select 'caf\u00e9 \u20ac \"q\" \\ \x01' from t")
 
     def test_metadata_texts_are_unescaped(self):
-        rows = [(1, "select 1", "2", "dir\\twith tab\\\\x.log", "u\\u{0085}", "db")]
+        rows = [(1, "select 1", "2", "dir\\twith tab\\\\x.log", "u\\tv\\u{0085}", "d\\tb")]
         self.write("one.rec", rec(1, "select 1"))
         self.write("one.tsv", meta_lines(rows))
         data = json.loads(self.run_rank("--meta", "one.tsv", "--json", "-", "one.rec").stdout)
         self.assertEqual(data["groups"][0]["source"], "dir\twith tab\\x.log")
-        header, tsv = None, self.run_rank("--meta", "one.tsv", "--tsv", "one.rec").stdout
+        tsv = self.run_rank("--meta", "one.tsv", "--tsv", "one.rec").stdout
         self.assertIn(b"\tdir\\twith tab\\\\x.log\t10\t", tsv)
-        run = self.run_rank("--meta", "one.tsv", "--user", "u\u0085", "--tsv", "one.rec")
-        self.assertEqual(run.stdout.count(b"\n"), 2, "the unescaped user matches")
+        # The database is d, a tab, b; the user u, a tab, v and U+0085.
+        run = self.run_rank("--meta", "one.tsv", "--database", "d\tb", "--tsv", "one.rec")
+        self.assertEqual(run.stdout.count(b"\n"), 2, "the unescaped database matches")
+        run = self.run_rank("--meta", "one.tsv", "--user", "u\tv", "--tsv", "one.rec")
+        self.assertEqual(run.stdout.count(b"\n"), 1, "no group: the header only")
+        if not OPTIONS.runner:  # Windows' command line has no room for U+0085
+            run = self.run_rank("--meta", "one.tsv", "--user", "u\tv\u0085", "--tsv", "one.rec")
+            self.assertEqual(run.stdout.count(b"\n"), 2, "the unescaped user matches")
 
     def test_metadata_that_does_not_belong(self):
         good = meta_lines(COST).split(b"\n")
