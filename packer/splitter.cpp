@@ -1415,6 +1415,7 @@ void splitter_reset(Splitter* s, std::int64_t first_line) {
 
 bool splitter_feed(Splitter* s, const char* bytes, std::size_t length) {
     if (s->stopped) return false;
+    if (length == 0) return true;
     if (length > static_cast<std::size_t>(-1) - s->text.size - 1) {
         s->stopped = s->out_of_memory = true;
         return false;
