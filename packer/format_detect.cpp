@@ -42,6 +42,8 @@ InputFormat judge_line(const char* line, std::size_t length, bool* banner) {
         return FORMAT_AUTO;
     }
     if (is_slow_entry_header(line, body)) return FORMAT_MYSQL_SLOW;
+    // A script that opens with a comment is a script, whatever the comment says.
+    if (starts_with(line, body, "--") || starts_with(line, body, "/*")) return FORMAT_SQL;
     GeneralEntry entry{};
     if (parse_general_entry(line, length, &entry)) return FORMAT_MYSQL_GENERAL;
     std::size_t stamp = pg_timestamp_length(line, body);

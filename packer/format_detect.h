@@ -30,7 +30,7 @@ constexpr std::size_t DETECT_WINDOW = 64 * 1024;
 //   <time>\t <thread> <Command>\t...                            mysql-general
 //   YYYY-MM-DD HH:MM:SS[.fff] zone,                             pg-csv
 //   [prefix]LOG:  / ERROR:  / STATEMENT:  ...                   pg-log
-//   anything else                                               sql
+//   anything else (a "--" or "/*" comment included)             sql
 //
 // Only the opening lines of a MySQL server: mysql-slow. FORMAT_AUTO while
 // undecided: no significant complete line yet, `at_end` false and fewer

@@ -72,36 +72,36 @@ const char* find_text(const char* text, std::size_t length, const char* needle) 
     return nullptr;
 }
 
-bool seconds_to_ms(TextRef seconds, ByteBuffer* out) {
-    out->size = 0;
+std::size_t seconds_to_ms(TextRef seconds, char* out, std::size_t room) {
     const char* p = seconds.data;
     const char* end = p + seconds.length;
     const char* point = p;
     while (point < end && *point >= '0' && *point <= '9') ++point;
-    if (point == p) return false;
-    const char* fraction = point < end && *point == '.' ? point + 1 : point;
+    if (point == p) return 0;
+    if (point < end && *point != '.') return 0;
+    const char* fraction = point < end ? point + 1 : point;
+    if (point < end && fraction == end) return 0; // "12."
     for (const char* q = fraction; q < end; ++q) {
-        if (*q < '0' || *q > '9') return false;
+        if (*q < '0' || *q > '9') return 0;
     }
-    if (fraction == point && point != end) return false;
     // Whole seconds, then the first three fraction digits (padded with 0s),
-    // give whole milliseconds; leading zeros go, one digit stays.
-    char whole[64];
-    if (point - p > 60) return false;
+    // give whole milliseconds; leading zeros go, one digit stays. The rest
+    // of the fraction follows a point.
+    std::size_t whole = static_cast<std::size_t>(point - p);
+    std::size_t rest = end - fraction > 3 ? static_cast<std::size_t>(end - fraction) - 3 : 0;
+    if (whole + 3 + (rest > 0 ? rest + 1 : 0) > room) return 0;
     std::size_t n = 0;
-    for (const char* q = p; q < point; ++q) whole[n++] = *q;
-    for (std::size_t k = 0; k < 3; ++k) {
-        const char* q = fraction + k;
-        whole[n++] = q < end ? *q : '0';
+    for (const char* q = p; q < point; ++q) out[n++] = *q;
+    for (std::size_t k = 0; k < 3; ++k) out[n++] = fraction + k < end ? fraction[k] : '0';
+    std::size_t zeros = 0;
+    while (zeros + 1 < n && out[zeros] == '0') ++zeros;
+    if (zeros > 0) {
+        for (std::size_t k = zeros; k < n; ++k) out[k - zeros] = out[k];
+        n -= zeros;
     }
-    std::size_t first = 0;
-    while (first + 1 < n && whole[first] == '0') ++first;
-    if (!buffer_append(out, whole + first, n - first)) return false;
-    if (end - fraction > 3) {
-        if (!buffer_append(out, ".", 1) ||
-            !buffer_append(out, fraction + 3, static_cast<std::size_t>(end - fraction - 3))) {
-            return false;
-        }
+    if (rest > 0) {
+        out[n++] = '.';
+        for (const char* q = fraction + 3; q < end; ++q) out[n++] = *q;
     }
-    return true;
+    return n;
 }

@@ -65,5 +65,6 @@ const char* find_text(const char* text, std::size_t length, const char* needle);
 
 // A duration in seconds ("0.000123", "12.5", "3") as milliseconds, moving the
 // decimal point three places without rounding ("0.123", "12500", "3000").
-// False, with `out` empty, when `seconds` is not digits[.digits].
-bool seconds_to_ms(TextRef seconds, ByteBuffer* out);
+// Writes at most `room` bytes to `out` and returns their count; 0 when
+// `seconds` is not digits[.digits] or its text does not fit.
+std::size_t seconds_to_ms(TextRef seconds, char* out, std::size_t room);

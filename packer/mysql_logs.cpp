@@ -89,7 +89,8 @@ bool slow_header(SlowLogReader* r, const char* body, std::size_t length) {
         ok = buffer_assign(&r->schema, value.data, value.length);
     }
     if (ok && header_value(body, length, "Query_time: ", &value)) {
-        ok = seconds_to_ms(value, &r->duration) || (r->duration.size = 0, true);
+        char ms[64]; // a Query_time the server writes fits many times over
+        ok = buffer_assign(&r->duration, ms, seconds_to_ms(value, ms, sizeof ms));
     }
     if (!ok) r->out_of_memory = true;
     return ok;
