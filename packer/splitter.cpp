@@ -1122,25 +1122,46 @@ bool scan_code(Splitter* s) {
     return false;
 }
 
+// Bytes that stop the run inside a quote: its closing byte, the line feed
+// (counted), and a backslash where it escapes. One table per quote kind.
+struct QuoteStops {
+    bool stop[2][256]; // [quote_escapes][byte], for the closing byte `close`
+    constexpr explicit QuoteStops(unsigned char close) : stop() {
+        for (int b = 0; b < 256; ++b) {
+            stop[0][b] = b == close || b == '\n';
+            stop[1][b] = stop[0][b] || b == '\\';
+        }
+    }
+};
+constexpr QuoteStops APOSTROPHE_STOPS('\'');
+constexpr QuoteStops DOUBLE_QUOTE_STOPS('"');
+constexpr QuoteStops BACKTICK_STOPS('`');
+constexpr QuoteStops BRACKET_STOPS(']');
+
+const bool* quote_stops(char close, bool escapes) {
+    const QuoteStops& q = close == '\''  ? APOSTROPHE_STOPS
+                          : close == '"' ? DOUBLE_QUOTE_STOPS
+                          : close == '`' ? BACKTICK_STOPS
+                                         : BRACKET_STOPS;
+    return q.stop[escapes ? 1 : 0];
+}
+
 bool scan_quote(Splitter* s) {
     const char* t = s->text.data;
     std::size_t end = s->text.size;
     std::size_t i = s->scan;
     char close = s->close_quote;
+    const bool* stop = quote_stops(close, s->quote_escapes);
     while (i < end) {
         char b = t[i];
-        if (b != close && b != '\n' && b != '\\') {
+        if (!stop[static_cast<unsigned char>(b)]) {
             ++i;
             continue;
         }
         if (b == '\n') {
             ++s->line;
             ++i;
-        } else if (b == '\\') {
-            if (!s->quote_escapes) {
-                ++i;
-                continue;
-            }
+        } else if (b == '\\') { // only stops the run where it escapes
             if (i + 1 == end) {
                 if (!s->finished) break;
                 ++i;
