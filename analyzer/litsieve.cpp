@@ -1,11 +1,13 @@
 // litsieve: groups the SQL statements of a record file by their normalised
 // text and reports the records whose text occurs more than once.
-//
-//   litsieve [-full] INPUT [REPORT]
+#include "analyzer/litsieve.h"
+
 #include "analyzer/record_reader.h"
 #include "analyzer/report.h"
 #include "analyzer/statement_groups.h"
-#include "analyzer/system.h"
+#include "platform/exit_statuses.h"
+#include "platform/messages.h"
+#include "platform/system_calls.h"
 
 #include <cstring>
 #ifdef _WIN32
@@ -22,7 +24,7 @@ constexpr int REPORT_MODE = 0600; // read and write for the owner only
 
 } // namespace
 
-int main(int argc, char** argv) {
+int run_litsieve(int argc, char** argv) {
 #ifdef _WIN32
     // The report and every message go out byte for byte: CR LF only where
     // the report format writes it.
@@ -58,5 +60,5 @@ int main(int argc, char** argv) {
         if (report != nullptr) fail_naming(EXIT_REPORT_FILE, "Can't write ", report, " file.\n");
         fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
     }
-    sys.exit(EXIT_OK);
+    return EXIT_OK;
 }

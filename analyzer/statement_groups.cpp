@@ -1,10 +1,8 @@
 #include "analyzer/statement_groups.h"
 
-#include "normaliser/allocation.h"
 #include "normaliser/lexer.h"
 #include "normaliser/parser.h"
-
-#include <cstdlib>
+#include "platform/allocation.h"
 
 RecordList record_list = {nullptr, -1, 0};
 GroupTable group_table = {nullptr, 1, 0};
@@ -68,8 +66,8 @@ void process_statement(std::int32_t record_id, const char* text) {
 }
 
 void reset_statement_groups() {
-    std::free(record_list.base);
-    std::free(group_table.base);
+    release(record_list.base);
+    release(group_table.base);
     record_list = {nullptr, -1, 0};
     group_table = {nullptr, 1, 0};
 }

@@ -10,7 +10,7 @@
 
 // One group per distinct normalised text.
 struct StatementGroup {
-    std::int32_t number;       // dictionary id of the text: 2, 3, ...; the report shows number - 1
+    std::int32_t number;       // dictionary id of the text: 2, 3, ... (see reported_group_number)
     std::int32_t first_member; // id of the record that created the group
     std::int32_t size;         // records filed under the group so far
 };
@@ -38,6 +38,12 @@ struct GroupTable {
     std::int32_t last;     // index of the last slot used; 1 while empty
     std::int32_t capacity; // slots allocated
 };
+
+// The number a group has in the report and in everything litrank shows:
+// its slot, counted from the first group's slot as 1.
+inline std::int32_t reported_group_number(std::int32_t number) {
+    return number - 1;
+}
 
 // First allocations of the tables; later they grow by half their size.
 constexpr std::int32_t RECORD_LIST_FIRST = 1000;

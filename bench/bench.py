@@ -301,6 +301,9 @@ def main():
     ap.add_argument("--no-peers", action="store_true", help="skip pg_query and pt-fingerprint")
     ap.add_argument("--results", help="default bench/results/RESULTS.md"
                     " (bench/out/RESULTS-quick.md with --quick)")
+    ap.add_argument("--baseline", metavar="EXE",
+                    help="another litsieve (say, one built from an earlier commit) timed in the"
+                    " same runs as litsieve-baseline, its reports checked the same way")
     ap.add_argument("--prepare-only", action="store_true",
                     help="build the comparators and make the workloads, then stop")
     a = ap.parse_args()
@@ -343,6 +346,9 @@ def main():
                     ("floor+report", [tools["floor"], "-r", floor_report, rec])]
         if litsieve:
             programs.append(("litsieve", [litsieve, rec, lit_report]))
+        base_report = os.path.join(OUT, tag + ".baseline.rpt")
+        if a.baseline:
+            programs.append(("litsieve-baseline", [a.baseline, rec, base_report]))
         if name == PEER_WORKLOAD and not a.no_peers:
             programs.append(("pg_query_normalize", [tools["pgq_normalize"], base + ".pg.sql"]))
             programs.append(("pt-fingerprint", ["pt-fingerprint", base + ".pt.sql"]))
@@ -357,6 +363,9 @@ def main():
                 raise SystemExit("CHECK FAILED: litsieve report differs from the floor's on "
                                  + name)
             summaries[name]["report_sha256"] = sha256(lit_report)
+        if a.baseline and sha256(base_report) != sha256(floor_report):
+            raise SystemExit("CHECK FAILED: the baseline's report differs from the floor's on "
+                             + name)
         if "pg_query_normalize" in stats:
             e = stats["pg_query_normalize"]["stderr"].split()
             summaries[name]["pg_errors"] = int(e[e.index("errors") + 1])
@@ -406,6 +415,15 @@ def check_reference(summaries, inputs):
     log("check: litsieve reports equal the kept checksums (%s)" % os.path.relpath(REFERENCE, ROOT))
 
 
+def names_timed(get):
+    """Workloads in the order they were timed."""
+    seen = []
+    for w, _ in get:
+        if w not in seen:
+            seen.append(w)
+    return seen
+
+
 def report_table(a, rows, summaries, runs, have_litsieve):
     lit = {w: s for w, l, s, _, _ in rows if l == "litsieve"}
     lines = []
@@ -429,6 +447,12 @@ def report_table(a, rows, summaries, runs, have_litsieve):
         r = get[(big, "litsieve")]["cpu"] / get[(big, "floor")]["cpu"]
         verdicts.append("- CPU ratio to the floor on %s: %.2fx (target <= %.1fx, reach 1.6x): %s"
                         % (big, r, TARGET_FLOOR_RATIO, verdict(r <= TARGET_FLOOR_RATIO)))
+        for w in names_timed(get):
+            if (w, "litsieve-baseline") in get:
+                b = get[(w, "litsieve-baseline")]["cpu"] / get[(w, "floor")]["cpu"]
+                n = get[(w, "litsieve")]["cpu"] / get[(w, "floor")]["cpu"]
+                verdicts.append("- %s: CPU ratio to the floor %.2fx, the baseline's %.2fx in the"
+                                " same runs (%s)" % (w, n, b, a.baseline))
         for peer in ("pg_query_normalize", "pt-fingerprint"):
             if (PEER_WORKLOAD, peer) in get:
                 sp = get[(PEER_WORKLOAD, peer)]["cpu"] / get[(PEER_WORKLOAD, "litsieve")]["cpu"]
@@ -485,7 +509,8 @@ def report_table(a, rows, summaries, runs, have_litsieve):
                         if "report_sha256" in s else ""))
     m = machine_facts()
     cmd = "bench/run.sh" + (" --quick" if a.quick else "") + \
-        (" --runs %d" % a.runs if a.runs else "")
+        (" --runs %d" % a.runs if a.runs else "") + \
+        (" --baseline %s" % a.baseline if a.baseline else "")
     text = "\n".join([
         "# litsieve benchmark results", "",
         "Command: `%s` (from the repository root)  " % cmd,

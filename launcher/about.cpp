@@ -8,7 +8,9 @@
 
 // The LOGFONTA that GetObjectA fills for the stock system font.
 static_assert(sizeof(LOGFONTA) == 60, "LOGFONTA read from the stock font");
+#ifdef __i386__
 static_assert(sizeof(LinkState) == 16, "four 32-bit fields on i686");
+#endif
 
 namespace {
 

@@ -11,7 +11,8 @@
 constexpr char LINK_CLASS_NAME[] = "CustCtrl345";
 
 // Per-window state of a link, hung on window long 0: allocated on
-// WM_NCCREATE, freed (with its font) on WM_NCDESTROY. Four 32-bit fields.
+// WM_NCCREATE, freed (with its font) on WM_NCDESTROY. Two colours and two
+// handles (16 bytes on i686).
 struct LinkState {
     COLORREF textColour;       // RGB(0, 0, 255)
     COLORREF backgroundColour; // GetSysColor(COLOR_BTNFACE) when made

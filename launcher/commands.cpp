@@ -7,30 +7,30 @@
 
 // clang-format off
 const ToolCommand TOOL_COMMANDS[TOOL_COMMAND_COUNT] = {
-    {IDM_HOME_BOARD,         "/HOME"},
-    {IDM_SESSION_WATCH,      "/WATCH"},
-    {IDM_SCHEMA_COMPARE,     "/COMPARE"},
-    {IDM_KEY_ADVISOR,        "/KEYS"},
-    {IDM_QUERY_ADVISOR,      "/ADVISE"},
-    {IDM_STORAGE_PLANNER,    "/STORAGE"},
-    {IDM_RESOURCE_RANKER,    "/RANK"},
-    {IDM_PRIVILEGE_REVIEW,   "/PRIVS"},
-    {IDM_STATISTICS_ARCHIVE, "/STATS"},
-    {IDM_REDO_READER,        "/REDO"},
-    {IDM_EVENT_NOTIFIER,     "/NOTIFY"},
-    {IDM_CHANGE_TRACKER,     "/TRACK"},
-    {IDM_FIX_INSTALLER,      "/FIXES"},
-    {IDM_TASK_SCHEDULER,     "/TASKS"},
-    {IDM_MODULE_INSPECTOR,   "/MODULES"},
-    {IDM_SCRIPT_WRITER,      "/SCRIPT"},
-    {IDM_STATEMENT_TIMER,    "/TIMER"},
-    {IDM_CLASS_WORKBENCH,    "/CLASSES"},
-    {IDM_LOAD_TESTER,        "/STRESS"},
-    {IDM_ARCHIVE_PACKER,     "/PACK"},
-    {IDM_DATA_MOVER,         "/MOVE"},
-    {IDM_FLAT_FILE_IMPORTER, "/IMPORT"},
-    {IDM_BLOB_BROWSER,       "/BLOB"},
-    {IDM_SAMPLE_ROW_MAKER,   "/SAMPLES"},
+    {IDM_HOME_BOARD,         "/HOME",     IDI_HOME_BOARD},
+    {IDM_SESSION_WATCH,      "/WATCH",    IDI_SESSION_WATCH},
+    {IDM_SCHEMA_COMPARE,     "/COMPARE",  IDI_SCHEMA_COMPARE},
+    {IDM_KEY_ADVISOR,        "/KEYS",     IDI_KEY_ADVISOR},
+    {IDM_QUERY_ADVISOR,      "/ADVISE",   IDI_QUERY_ADVISOR},
+    {IDM_STORAGE_PLANNER,    "/STORAGE",  IDI_STORAGE_PLANNER},
+    {IDM_RESOURCE_RANKER,    "/RANK",     IDI_RESOURCE_RANKER},
+    {IDM_PRIVILEGE_REVIEW,   "/PRIVS",    IDI_PRIVILEGE_REVIEW},
+    {IDM_STATISTICS_ARCHIVE, "/STATS",    IDI_STATISTICS_ARCHIVE},
+    {IDM_REDO_READER,        "/REDO",     IDI_REDO_READER},
+    {IDM_EVENT_NOTIFIER,     "/NOTIFY",   IDI_EVENT_NOTIFIER},
+    {IDM_CHANGE_TRACKER,     "/TRACK",    IDI_CHANGE_TRACKER},
+    {IDM_FIX_INSTALLER,      "/FIXES",    IDI_FIX_INSTALLER},
+    {IDM_TASK_SCHEDULER,     "/TASKS",    IDI_TASK_SCHEDULER},
+    {IDM_MODULE_INSPECTOR,   "/MODULES",  IDI_MODULE_INSPECTOR},
+    {IDM_SCRIPT_WRITER,      "/SCRIPT",   IDI_SCRIPT_WRITER},
+    {IDM_STATEMENT_TIMER,    "/TIMER",    IDI_STATEMENT_TIMER},
+    {IDM_CLASS_WORKBENCH,    "/CLASSES",  IDI_CLASS_WORKBENCH},
+    {IDM_LOAD_TESTER,        "/STRESS",   IDI_LOAD_TESTER},
+    {IDM_ARCHIVE_PACKER,     "/PACK",     IDI_ARCHIVE_PACKER},
+    {IDM_DATA_MOVER,         "/MOVE",     IDI_DATA_MOVER},
+    {IDM_FLAT_FILE_IMPORTER, "/IMPORT",   IDI_FLAT_FILE_IMPORTER},
+    {IDM_BLOB_BROWSER,       "/BLOB",     IDI_BLOB_BROWSER},
+    {IDM_SAMPLE_ROW_MAKER,   "/SAMPLES",  IDI_SAMPLE_ROW_MAKER},
 };
 // clang-format on
 
@@ -46,6 +46,11 @@ const ToolCommand* FindToolCommand(UINT commandId) {
         if (row.commandId == commandId) return &row;
     }
     return nullptr;
+}
+
+UINT ToolIconForCommand(UINT commandId) {
+    const ToolCommand* tool = FindToolCommand(commandId);
+    return tool != nullptr ? tool->iconId : 0;
 }
 
 LRESULT HandleCommand(HWND window, WPARAM wParam, LPARAM lParam) {

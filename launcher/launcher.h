@@ -1,8 +1,7 @@
-// Process-wide state and fixed numbers of the quickdock launcher.
-//
-// The variables are defined in main.cpp, the program's entry file, which also
-// owns the order of static initialisation. A test program that links the
-// launcher library without main.cpp defines its own.
+// Process-wide state, fixed numbers, start-up and the main window of the
+// quickdock launcher (launcher.cpp). The library defines all of it; the
+// entry file (main.cpp) only calls RunLauncher, so a test program links the
+// library as it is.
 #ifndef LAUNCHER_LAUNCHER_H
 #define LAUNCHER_LAUNCHER_H
 
@@ -33,6 +32,11 @@ extern TrayIcon trayIcon;
 
 // Window procedure of the hidden main window (class QUILLON_SYSTRAY).
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Everything WinMain does: start-up, the single-instance check, the hidden
+// main window, the tray icon and the message loop. Returns the process exit
+// code, which is 0 in every case.
+int RunLauncher(HINSTANCE instance);
 
 // Registers the About box's link control class "CustCtrl345" for the
 // program's own module; called once at start-up, after the tray icon exists.

@@ -1,158 +1,16 @@
 #include "normaliser/parser.h"
 
-#include "normaliser/allocation.h"
+#include "normaliser/fatal_error.h"
 #include "normaliser/lexer.h"
 #include "normaliser/token_scanner.h"
+#include "normaliser/upper_case.h"
 
 #include <cassert>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-const char SYNTAX_ERROR[] = "syntax error";
-const char YACC_STACK_OVERFLOW[] = "yacc stack overflow";
-
-char* normalized_text = nullptr;
-std::size_t normalized_length = 0;
+ParseShortcuts parse_shortcuts = {true, true};
 
 namespace {
-
-// The growing normalised text. It grows geometrically and is reused by every
-// statement, so an append copies only the new bytes.
-struct TextBuffer {
-    char* data;
-    std::size_t length;
-    std::size_t capacity;
-};
-TextBuffer text_buffer = {nullptr, 0, 0};
-
-// Upper-casing touches a..z only; every other byte, 0x80..0xFF included,
-// maps to itself whatever the locale.
-struct UpperTable {
-    unsigned char map[256];
-    constexpr UpperTable() : map() {
-        for (int i = 0; i < 256; ++i) {
-            map[i] = static_cast<unsigned char>(i >= 'a' && i <= 'z' ? i - 'a' + 'A' : i);
-        }
-    }
-};
-constexpr UpperTable upper_case;
-
-void reserve_text(std::size_t needed) {
-    if (needed <= text_buffer.capacity) return;
-    std::size_t capacity = text_buffer.capacity < 256 ? 256 : text_buffer.capacity;
-    while (capacity < needed) capacity *= 2;
-    text_buffer.data =
-        static_cast<char*>(checked_realloc(text_buffer.data, capacity, NOT_ENOUGH_MEMORY));
-    text_buffer.capacity = capacity;
-}
-
-// Eight bytes upper-cased at once: a byte in 'a'..'z' loses 0x20, every
-// other byte stays. Works byte by byte within the word (no carries cross
-// bytes), so byte order does not matter.
-inline std::uint64_t upper_case_word(std::uint64_t x) {
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    std::uint64_t low7 = x & (0x7f * ones);
-    std::uint64_t from_a = low7 + (0x80 - 'a') * ones;     // high bit set: low7 >= 'a'
-    std::uint64_t past_z = low7 + (0x80 - 'z' - 1) * ones; // high bit set: low7 > 'z'
-    std::uint64_t lower = from_a & ~past_z & ~x & (0x80 * ones);
-    return x - (lower >> 2);
-}
-
-// Bytes of slack behind the text, so that a word store may run past its end.
-constexpr std::size_t WORD_SLACK = 8;
-
-// Where the parse writes the normalised text: kept in locals of the parse
-// loop (registers), and stored into text_buffer only when the text is done.
-struct TextWriter {
-    char* out; // next byte to write
-    char* end; // end of the buffer
-};
-
-inline TextWriter start_writer() {
-    reserve_text(WORD_SLACK + 2);
-    return TextWriter{text_buffer.data + text_buffer.length,
-                      text_buffer.data + text_buffer.capacity};
-}
-
-void grow_writer(TextWriter& w, std::size_t room) {
-    auto used = static_cast<std::size_t>(w.out - text_buffer.data);
-    reserve_text(used + room);
-    w.out = text_buffer.data + used;
-    w.end = text_buffer.data + text_buffer.capacity;
-}
-
-// Copies `length` bytes from `text` to `out` upper-cased and returns the end
-// of the copy. Eight bytes at a time while eight bytes can be read within
-// the statement, whose end (one past its NUL) is `limit`, if known: the
-// store of the last word may run up to WORD_SLACK - 1 bytes past the copy.
-inline char* copy_upper(char* out, const char* text, std::size_t length, const char* limit) {
-    std::size_t i = 0;
-    if (limit != nullptr) {
-        auto readable = static_cast<std::size_t>(limit - text);
-        for (; i < length && i + 8 <= readable; i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, text + i, 8);
-            word = upper_case_word(word);
-            std::memcpy(out + i, &word, 8);
-        }
-    }
-    for (; i < length; ++i) {
-        out[i] = static_cast<char>(upper_case.map[static_cast<unsigned char>(text[i])]);
-    }
-    return out + length;
-}
-
-// copy_upper for an identifier, whose bytes are 0-9 A-Z _ a-z only. Among
-// those the lower-case letters are exactly the bytes above '_' (0x5F), so
-// adding 0x20 sets the high bit of exactly those, and no sum leaves its
-// byte. Bytes of the word past the identifier may come out changed; they
-// lie past the copy and are written over or ignored.
-inline char* copy_identifier_upper(char* out, const char* text, std::size_t length,
-                                   const char* limit) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // Little-endian: a carry out of a byte past the identifier runs into a
-    // later byte, never into the identifier's own.
-    std::size_t words = (length + 7) / 8;
-    if (limit != nullptr && static_cast<std::size_t>(limit - text) >= 8 * words) {
-        constexpr std::uint64_t ones = 0x0101010101010101u;
-        for (std::size_t i = 0; i < 8 * words; i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, text + i, 8);
-            std::uint64_t lower = (word + 0x20 * ones) & (0x80 * ones);
-            word -= lower >> 2;
-            std::memcpy(out + i, &word, 8);
-        }
-        return out + length;
-    }
-#endif
-    return copy_upper(out, text, length, limit);
-}
-
-// Appends [blank] text, upper-casing it when `upper` is set (only TOKEN
-// texts are, and they lie in the statement). The terminator is written by
-// finish_text, once per statement.
-inline void append_bytes(TextWriter& w, const char* text, std::size_t length, bool upper) {
-    if (static_cast<std::size_t>(w.end - w.out) < length + 2 + WORD_SLACK) {
-        grow_writer(w, length + 2 + WORD_SLACK);
-    }
-    char* out = w.out;
-    if (out != text_buffer.data) *out++ = ' ';
-    if (upper) {
-        w.out = copy_upper(out, text, length, input_limit);
-    } else {
-        std::memcpy(out, text, length);
-        w.out = out + length;
-    }
-}
-
-void finish_text(const TextWriter& w) {
-    text_buffer.length = static_cast<std::size_t>(w.out - text_buffer.data);
-    text_buffer.data[text_buffer.length] = '\0';
-    normalized_text = text_buffer.data;
-    normalized_length = text_buffer.length;
-}
 
 // Placeholders of the literal token codes, in step with TokenCode.
 const char PLACEHOLDER_STRING[] = ":S";
@@ -311,17 +169,41 @@ static_assert(sizeof PLACEHOLDER_STRING == 3 && sizeof PLACEHOLDER_NUMBER == 3 &
 
 // Bytes the normalised text of one statement of `length` bytes can take: a
 // TOKEN adds a blank and its own bytes, a literal a blank and two bytes, and
-// fewer than PARSER_STACK_DEPTH tokens are appended. Then the NUL, and the
-// slack for the last word store.
+// fewer than PARSER_STACK_DEPTH tokens are appended.
 inline std::size_t most_text(std::size_t length) {
-    return length + 3 * std::size_t{PARSER_STACK_DEPTH} + 1 + WORD_SLACK;
+    return length + 3 * std::size_t{PARSER_STACK_DEPTH};
 }
 
-// Reads and appends tokens in the looping `state` up to the end of the text,
-// whose look-ahead (terminal 0) it leaves to the table loop. Each token costs
-// what shift-and-reduce costs there: the stack check first (the 5000th token
-// overflows before it is appended), its text or placeholder, one push. The
-// loop's entries carry no value: no rule reduced over them reads one.
+// A TOKEN's text upper-cased at `out`; returns the end. A byte alone
+// (punctuation, mostly) goes through the table, an identifier a word at a
+// time, a comment byte by byte. A TOKEN never starts with a digit, so a
+// first byte that continues an identifier starts one.
+inline char* put_token_upper(char* out, const char* text, std::size_t length, const char* limit) {
+    if (length == 1) {
+        *out = static_cast<char>(upper_case.map[static_cast<unsigned char>(*text)]);
+        return out + 1;
+    }
+    if (token_scanner::tables.continues_identifier[static_cast<unsigned char>(*text)]) {
+        return copy_identifier_upper(out, text, length, limit);
+    }
+    return copy_upper(out, text, length);
+}
+
+/*
+ * The token loop: the grammar's shortcut for the list state. Without it, on
+ * the table loop alone, litsieve runs 58.4 % more instructions on oltp-1m
+ * and 49.3 % more on distinct-200k (bench/results/PROFILE.md).
+ * parse_shortcuts.token_loop turns it off; the parser tests and the lexer
+ * fuzz target check it against the table loop.
+ *
+ * Reads and appends tokens in the looping `state` up to the end of the text,
+ * whose look-ahead (terminal 0) it leaves to the table loop. Each token costs
+ * what shift-and-reduce costs there: the stack check first (the 5000th token
+ * overflows before it is appended), its text or placeholder, one push. The
+ * loop's entries carry no value: no rule reduced over them reads one. The
+ * text is reserved for the whole statement (most_text), so no append checks
+ * for room.
+ */
 inline void run_token_loop(TextWriter& w, int& depth, int state) {
     token_scanner::Scan scan{input_cursor, input_limit, nullptr, 0};
     char* out = w.out; // never the text's start: see the caller
@@ -336,14 +218,7 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
         *out++ = ' ';
         switch (code) {
         case TOKEN:
-            if (scan.length == 1) { // punctuation, mostly
-                *out++ = static_cast<char>(upper_case.map[static_cast<unsigned char>(*scan.text)]);
-            } else if (token_scanner::tables.continues_identifier[static_cast<unsigned char>(
-                           *scan.text)]) { // a TOKEN never starts with a digit: an identifier
-                out = copy_identifier_upper(out, scan.text, scan.length, scan.limit);
-            } else { // a comment
-                out = copy_upper(out, scan.text, scan.length, scan.limit);
-            }
+            out = put_token_upper(out, scan.text, scan.length, scan.limit);
             break;
         case STRING_CONSTANT:
             std::memcpy(out, PLACEHOLDER_STRING, 2);
@@ -369,29 +244,50 @@ inline void run_token_loop(TextWriter& w, int& depth, int state) {
 // Runs rule r's action on the value of its first right-hand symbol.
 inline void run_action(TextWriter& w, int rule, const char* value) {
     if (rule == RULE_TOKEN) { /* token : TOKEN, upper-cased */
-        append_bytes(w, value, token_length, true);
+        if (static_cast<std::size_t>(w.end - w.out) < token_length + 2) {
+            grow_text(w, token_length + 2);
+        }
+        char* out = w.out;
+        if (out != w.start) *out++ = ' ';
+        w.out = put_token_upper(out, value, token_length, input_limit);
     } else if (rule_placeholder[rule] != nullptr) { /* token : a literal */
-        append_bytes(w, rule_placeholder[rule], 2, false);
+        append_bytes(w, rule_placeholder[rule], 2);
     }
 }
 
-// Replaces the right-hand side of rule r on the stacks by the goto state of
-// its left-hand side, carrying the value of the first right-hand symbol.
-// Every rule has a right-hand side, so the push after the pops always fits.
+// run_action for reductions. With these tables a reduction never has an
+// action (rules 4 to 7 are reduced with their shift), so it is kept out of
+// line: inlined there it would make the reductions too large to stay in the
+// parse loop.
+[[gnu::noinline]] void run_reduction_action(TextWriter& w, int rule, const char* value) {
+    run_action(w, rule, value);
+}
+
+/*
+ * Replaces the right-hand side of rule r on the stacks by the goto state of
+ * its left-hand side, carrying the value of the first right-hand symbol.
+ * Every rule has a right-hand side, so the push after the pops always fits.
+ *
+ * Reduction chains: a reduction without an action that lands in the state it
+ * started from (list_tokens : token list_tokens, once per token at the end
+ * of the text) only takes one entry off each stack per step, so the chain
+ * runs in one tight loop and only its last step as usual; the value carried
+ * down is already in place, as the lower entry's own. Without it (a step of
+ * the parse loop per reduction) litsieve runs 16.9 % more instructions on
+ * oltp-1m and 14.5 % more on distinct-200k. Within the chain, the entries of
+ * the token loop's run all hold one state, so the test that holds for one of
+ * them holds for every one below it in the run: those steps are taken at
+ * once, without which it runs a further 7.1 % and 6.1 % more. Both go with
+ * parse_shortcuts.reduction_chains; the parser tests and the lexer fuzz
+ * target check them against the plain reduction.
+ */
 inline void reduce(TextWriter& w, int& depth, int rule) {
     assert(rule >= 1 && rule <= 7);
     int length = rule_length[rule];
     int lhs = rule_lhs[rule];
     int state = parser.state_stack[depth - 1];
-    if (rule_placeholder[rule] == nullptr && rule != RULE_TOKEN && length > 1) {
-        // A reduction without an action that lands in the state it started
-        // from (list_tokens : token list_tokens, once per token at the end of
-        // the text) only takes one entry off each stack per step: run the
-        // chain in one tight loop, then the last step as usual. The value
-        // carried down is already in place: it is the lower entry's own.
-        // Entries of the token loop's run are all one state, so the test
-        // that holds for one of them holds for every one below it in the
-        // run: those steps are taken at once.
+    if (rule_placeholder[rule] == nullptr && rule != RULE_TOKEN && length > 1 &&
+        parse_shortcuts.reduction_chains) {
         const int step = length - 1;
         while (depth > length && goto_state[parser.state_stack[depth - 1 - length]][lhs] == state &&
                default_reduction[state] == rule) {
@@ -405,7 +301,9 @@ inline void reduce(TextWriter& w, int& depth, int rule) {
     }
     depth -= length;
     const char* result = parser.value_stack[depth];
-    run_action(w, rule, result);
+    if (rule_placeholder[rule] != nullptr || rule == RULE_TOKEN) {
+        run_reduction_action(w, rule, result);
+    }
     int uncovered = parser.state_stack[depth - 1];
     assert(depth < PARSER_STACK_DEPTH);
     store_state(depth, goto_state[uncovered][lhs]);
@@ -414,27 +312,12 @@ inline void reduce(TextWriter& w, int& depth, int rule) {
 
 } // namespace
 
-void append_token_text(const char* text) {
-    if (normalized_text == nullptr) text_buffer.length = 0; // a text of its own
-    TextWriter w = start_writer();
-    append_bytes(w, text, std::strlen(text), false);
-    finish_text(w);
-}
-
-void release_normalized_text() {
-    normalized_text = nullptr;
-    normalized_length = 0;
-    text_buffer.length = 0;
-}
-
 int parse_statement() {
     // 1. Reset: only the start state on the stacks, no look-ahead.
     assert(normalized_text == nullptr);
-    text_buffer.length = 0;
     std::size_t length = std::strlen(input_cursor);
     input_limit = input_cursor + length + 1;
-    reserve_text(most_text(length)); // no token of this statement needs to grow the text
-    TextWriter w = start_writer();
+    TextWriter w = resume_text(most_text(length)); // no token of this statement grows it
     int depth = 0;
     int lookahead = NO_LOOKAHEAD;
     parser.run_begin = parser.run_end = 0;
@@ -448,7 +331,8 @@ int parse_statement() {
         }
         // The loop puts a blank before every token, so it runs once the text
         // has one; a first token goes through the table loop below.
-        if (lookahead == NO_LOOKAHEAD && token_loops.state[state] && w.out != text_buffer.data) {
+        if (lookahead == NO_LOOKAHEAD && token_loops.state[state] && w.out != w.start &&
+            parse_shortcuts.token_loop) {
             run_token_loop(w, depth, state);
             lookahead = 0; // end of text
             continue;
@@ -486,10 +370,4 @@ int parse_statement() {
             fatal_error(SYNTAX_ERROR);
         }
     }
-}
-
-void fatal_error(const char* message) {
-    input_limit = nullptr; // the statement's read-ahead limit ends with it
-    std::fputs(message, stderr);
-    std::exit(-1);
 }

@@ -1,6 +1,7 @@
 #include "ranker/console.h"
 
-#include "analyzer/system.h"
+#include "platform/digits.h"
+#include "platform/system_calls.h"
 #include "ranker/ranking.h"
 
 #include <chrono>

@@ -1,5 +1,7 @@
 #include "ranker/html_page.h"
 
+#include "ranker/content_hash.h"
+
 #include <cstring>
 
 namespace {
@@ -10,12 +12,12 @@ const char PAGE_HEAD[] =
 "<html lang=\"en\">\n"
 "<head>\n"
 "<meta charset=\"utf-8\">\n"
-"<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-    "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n"
 "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
 
+// The text of the <style> and <script> elements: the policy names them by
+// their digests, so a byte changed here changes the digest the page carries.
 const char PAGE_STYLE[] =
-"<style>\n"
+"\n"
 "body{font:14px/1.4 system-ui,-apple-system,\"Segoe UI\",\"DejaVu Sans\",sans-serif;"
     "margin:1.5em 2em;color:#1d232b;background:#fff}\n"
 "h1{font-size:1.4em;margin:0 0 .3em}\n"
@@ -42,15 +44,12 @@ const char PAGE_STYLE[] =
     "white-space:pre-wrap;overflow-wrap:anywhere;margin:0}\n"
 "pre{color:#46505c}\n"
 ".byte{color:#b00020;background:#fde8ec;border-radius:2px}\n"
-".cut{color:#8a939d;font-style:italic}\n"
-"</style>\n"
-"</head>\n"
-"<body>\n";
+".cut{color:#8a939d;font-style:italic}\n";
 
 // Sorting: a click on a header sorts the rows by that column, numbers from
 // the cells' data-v, texts by their text; equal cells keep rank order.
 const char PAGE_SCRIPT[] =
-"<script>\n"
+"\n"
 "(function () {\n"
 "  \"use strict\";\n"
 "  var table = document.getElementById(\"groups\");\n"
@@ -84,8 +83,7 @@ const char PAGE_SCRIPT[] =
 "    });\n"
 "  });\n"
 "  document.documentElement.setAttribute(\"data-ready\", \"1\");\n"
-"})();\n"
-"</script>\n";
+"})();\n";
 // clang-format on
 
 constexpr int CHART_WIDTH = 960;
@@ -151,7 +149,7 @@ void write_chart(OutBuffer* out, const Ranking& ranking) {
         int baseline = y + CHART_BAR_HEIGHT - 3;
 
         out_text(out, "<a href=\"#g");
-        out_number(out, number - 1);
+        out_number(out, reported_group_number(number));
         out_text(out, "\"><title>");
         out_text_html(out, extra.normalized, extra.normalized_length, extra.normalized_full, false);
         out_text(out, "</title>");
@@ -161,9 +159,9 @@ void write_chart(OutBuffer* out, const Ranking& ranking) {
         out_text(out, ">#");
         out_number(out, i + 1);
         out_text(out, " group ");
-        out_number(out, number - 1);
+        out_number(out, reported_group_number(number));
         out_text(out, "</text><rect class=\"bar\"");
-        out_attribute_number(out, "data-group", number - 1);
+        out_attribute_number(out, "data-group", reported_group_number(number));
         out_attribute_number(out, "x", CHART_LABEL_WIDTH);
         out_attribute_number(out, "y", y);
         out_attribute_number(out, "width", width);
@@ -193,11 +191,12 @@ void write_row(OutBuffer* out, const Ranking& ranking, std::int32_t place) {
     const StatementGroup& group = group_table.base[number];
     const GroupExtra& extra = group_extra[number];
     std::int64_t share = share_basis_points(group.size, rank_totals.records);
-    const std::int64_t cells[] = {place + 1, number - 1,  group.size,
-                                  share,     extra.bytes, group.first_member};
+    const std::int64_t cells[] = {place + 1,   reported_group_number(number),
+                                  group.size,  share,
+                                  extra.bytes, group.first_member};
 
     out_text(out, "<tr id=\"g");
-    out_number(out, number - 1);
+    out_number(out, reported_group_number(number));
     out_text(out, "\">");
     for (std::size_t c = 0; c < sizeof cells / sizeof cells[0]; ++c) {
         out_text(out, "<td class=\"n\"");
@@ -218,15 +217,33 @@ void write_row(OutBuffer* out, const Ranking& ranking, std::int32_t place) {
     out_text(out, "</pre></td></tr>\n");
 }
 
+// Nothing may be fetched, and only the page's own script and style apply:
+// inline event handlers, style attributes and any other inline element are
+// refused by the browser.
+void write_policy(OutBuffer* out) {
+    char style[CSP_HASH_MAX];
+    char script[CSP_HASH_MAX];
+    csp_hash(PAGE_STYLE, sizeof PAGE_STYLE - 1, style);
+    csp_hash(PAGE_SCRIPT, sizeof PAGE_SCRIPT - 1, script);
+    out_text(out, "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                  "style-src '");
+    out_text(out, style);
+    out_text(out, "'; script-src '");
+    out_text(out, script);
+    out_text(out, "'\">\n");
+}
+
 } // namespace
 
 void write_html(OutBuffer* out, const Ranking& ranking, const char* input_path) {
     std::size_t path_length = std::strlen(input_path);
     out_text(out, PAGE_HEAD);
+    write_policy(out);
     out_text(out, "<title>litrank: ");
     out_html_text(out, input_path, path_length, false);
-    out_text(out, "</title>\n");
+    out_text(out, "</title>\n<style>");
     out_text(out, PAGE_STYLE);
+    out_text(out, "</style>\n</head>\n<body>\n");
 
     out_text(out, "<h1>Statement groups of <code>");
     out_html_text(out, input_path, path_length, true);
@@ -271,7 +288,7 @@ void write_html(OutBuffer* out, const Ranking& ranking, const char* input_path) 
              "<th><button type=\"button\">First statement</button></th>"
              "</tr></thead>\n<tbody>\n");
     for (std::int32_t i = 0; i < ranking.count; ++i) write_row(out, ranking, i);
-    out_text(out, "</tbody>\n</table>\n");
+    out_text(out, "</tbody>\n</table>\n<script>");
     out_text(out, PAGE_SCRIPT);
-    out_text(out, "</body>\n</html>\n");
+    out_text(out, "</script>\n</body>\n</html>\n");
 }

@@ -1,5 +1,7 @@
 #include "ranker/listing.h"
 
+#include "platform/digits.h"
+
 #include <cstring>
 
 namespace {
@@ -18,7 +20,7 @@ std::int64_t cell_value(const Ranking& ranking, std::int32_t place, int column) 
     case RANK:
         return place + 1;
     case GROUP:
-        return number - 1; // litsieve's numbering
+        return reported_group_number(number);
     case SIZE:
         return group.size;
     case SHARE:

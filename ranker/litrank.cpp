@@ -2,14 +2,18 @@
 // each group's normalised text and first statement; as a table, as
 // tab-separated lines, or as an HTML page with a chart.
 //
-//   litrank [options] INPUT.rec [REPORT]
-//
 // It groups with litsieve's own code, so its group numbers, sizes and first
 // members are those of litsieve's report; given such a report (REPORT), it
 // checks that the report belongs to the input.
+#include "ranker/litrank.h"
+
 #include "analyzer/record_reader.h"
 #include "analyzer/statement_groups.h"
-#include "analyzer/system.h"
+#include "escape/escape.h"
+#include "output/output_file.h"
+#include "platform/exit_statuses.h"
+#include "platform/messages.h"
+#include "platform/system_calls.h"
 #include "ranker/console.h"
 #include "ranker/html_page.h"
 #include "ranker/listing.h"
@@ -36,7 +40,6 @@ const char USAGE[] = "usage: litrank [options] INPUT.rec [REPORT]\n"
                      "  --quiet         no progress line on standard error\n"
                      "REPORT, a litsieve report of INPUT.rec, is checked against the input.\n";
 constexpr std::int32_t DEFAULT_TOP = 20;
-constexpr int PAGE_MODE = 0600; // the page holds statements with their literals
 
 struct Options {
     std::int32_t top;
@@ -55,7 +58,7 @@ struct Options {
     message_start(&m);
     message_add(&m, "litrank: ");
     message_add(&m, what);
-    message_add(&m, argument);
+    message_add_name(&m, argument);
     message_add(&m, "\n");
     message_add(&m, USAGE);
     fail(EXIT_USAGE_OR_MEMORY, m.text);
@@ -135,9 +138,33 @@ Options parse_options(int argc, char** argv) {
     return o;
 }
 
+// File names (and other arguments) in messages with control and invisible
+// characters escaped, as the terminal listing shows texts.
+void message_add_escaped(Message* m, const char* name) {
+    char shown[sizeof m->text];
+    escape_for_message(name, shown, sizeof shown);
+    message_add(m, shown);
+}
+
+// Opens an output (the page, or "-" for the listing) or ends the run with
+// status 2, as litsieve does for a report it cannot create.
+void open_output(OutputFile* out, const char* target, const FileIdentity* inputs,
+                 std::size_t count) {
+    bool listing = std::strcmp(target, "-") == 0;
+    switch (output_open(out, target, inputs, count)) {
+    case OUTPUT_OK:
+        return;
+    case OUTPUT_IS_INPUT:
+        if (listing) fail(EXIT_REPORT_FILE, "Can't write standard output: it is also an input.\n");
+        fail_naming(EXIT_REPORT_FILE, "Can't write ", target, " file: it is also an input.\n");
+    default:
+        fail_to_open(EXIT_REPORT_FILE, target);
+    }
+}
+
 } // namespace
 
-int main(int argc, char** argv) {
+int run_litrank(int argc, char** argv) {
 #ifdef _WIN32
     _setmode(1, _O_BINARY);
     _setmode(2, _O_BINARY);
@@ -145,6 +172,21 @@ int main(int argc, char** argv) {
     if (argc < 2) fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
     Options o = parse_options(argc, argv);
     if (o.input == nullptr) fail(EXIT_USAGE_OR_MEMORY, MISSING_PARAMETERS);
+
+    message_add_name = message_add_escaped;
+
+    // The outputs are opened before anything is read: one that names the
+    // input or the report is refused at once, and a page that cannot be
+    // created costs no reading. The page is written to a new file that
+    // replaces FILE only once it is whole; any failure removes it.
+    FileIdentity inputs[2];
+    std::size_t input_count = 0;
+    if (identity_of_path(o.input, &inputs[input_count])) ++input_count;
+    if (o.report != nullptr && identity_of_path(o.report, &inputs[input_count])) ++input_count;
+    OutputFile page;
+    if (o.html != nullptr) open_output(&page, o.html, inputs, input_count);
+    OutputFile listing;
+    open_output(&listing, "-", inputs, input_count);
 
     dictionary = create_dictionary();
     if (!o.quiet && is_terminal(2)) progress_start(o.input);
@@ -158,24 +200,22 @@ int main(int argc, char** argv) {
     // The page first: a page that cannot be written is status 2, as a
     // litsieve report that cannot be, and then nothing is listed.
     if (o.html != nullptr) {
-        int fd = sys.open(o.html, O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, PAGE_MODE);
-        if (fd < 0) fail_to_open(EXIT_REPORT_FILE, o.html);
-        OutBuffer page;
-        out_open(&page, fd);
-        write_html(&page, ranking, o.input);
-        bool written = out_close(&page);
-        if (sys.close(fd) != 0 || !written) {
+        OutBuffer out;
+        out_open(&out, page.fd);
+        write_html(&out, ranking, o.input);
+        if (!out_close(&out) || output_commit(&page) != OUTPUT_OK) {
             fail_naming(EXIT_REPORT_FILE, "Can't write ", o.html, " file.\n");
         }
     }
 
     OutBuffer out;
-    out_open(&out, 1);
+    out_open(&out, listing.fd);
     if (o.tsv) {
         write_tsv(&out, ranking);
     } else {
         write_table(&out, ranking, o.input, o.width_given ? o.width : terminal_columns());
     }
     if (!out_close(&out)) fail(EXIT_REPORT_FILE, "Can't write standard output.\n");
-    sys.exit(EXIT_OK);
+    release_ranking(&ranking);
+    return EXIT_OK;
 }

@@ -1,12 +1,11 @@
 #include "ranker/ranking.h"
 
-#include "normaliser/allocation.h"
 #include "normaliser/lexer.h"
 #include "normaliser/parser.h"
+#include "platform/allocation.h"
 #include "ranker/text_output.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 GroupExtra* group_extra = nullptr;
@@ -111,49 +110,12 @@ Ranking rank_groups(RankKey key, std::int32_t count) {
 
 void release_ranking(Ranking* ranking) {
     for (std::int32_t i = 0; i < ranking->count; ++i) group_extra[ranking->numbers[i]].shown = -1;
-    std::free(ranking->numbers);
+    release(ranking->numbers);
     ranking->numbers = nullptr;
     ranking->count = 0;
 }
 
 namespace {
-
-// A place still to visit in the trie: `state`, reached with the first
-// `path_length` bytes of the text in the path, plus `byte` when it hangs
-// from a branch slot (-1 otherwise).
-static_assert(sizeof(StateIndex) == 4, "the walk reads branch slots in pairs");
-
-struct WalkStep {
-    StateIndex state;
-    std::size_t path_length;
-    int byte;
-};
-
-struct Walk {
-    WalkStep* steps;
-    std::size_t depth;
-    std::size_t capacity;
-    unsigned char* path;
-    std::size_t path_capacity;
-    std::int32_t wanted; // ranked groups whose text is still missing
-};
-
-void push_step(Walk* w, StateIndex state, std::size_t path_length, int byte) {
-    if (w->depth == w->capacity) {
-        w->capacity = w->capacity < 256 ? 1024 : w->capacity * 2;
-        w->steps = static_cast<WalkStep*>(
-            checked_realloc(w->steps, w->capacity * sizeof(WalkStep), NOT_ENOUGH_MEMORY));
-    }
-    w->steps[w->depth++] = {state, path_length, byte};
-}
-
-void reserve_path(Walk* w, std::size_t length) {
-    if (length <= w->path_capacity) return;
-    std::size_t capacity = w->path_capacity < 256 ? 256 : w->path_capacity;
-    while (capacity < length) capacity *= 2;
-    w->path = static_cast<unsigned char*>(checked_realloc(w->path, capacity, NOT_ENOUGH_MEMORY));
-    w->path_capacity = capacity;
-}
 
 void keep_normalized(GroupExtra* extra, const char* text, std::size_t length) {
     std::size_t kept = utf8_cut(text, length, NORMALIZED_TEXT_MAX);
@@ -162,12 +124,19 @@ void keep_normalized(GroupExtra* extra, const char* text, std::size_t length) {
     extra->normalized_full = static_cast<std::int32_t>(length);
 }
 
-void text_found(Walk* w, std::int32_t id, std::size_t length) {
-    if (id < 2 || id >= extra_capacity || id > group_table.last) return;
+// What the visit of the dictionary looks for: the ranked groups whose text
+// is still missing.
+struct Search {
+    std::int32_t wanted;
+};
+
+bool text_found(void* context, const unsigned char* text, std::size_t length, std::int32_t id) {
+    auto* search = static_cast<Search*>(context);
+    if (id < 2 || id >= extra_capacity || id > group_table.last) return true;
     GroupExtra* extra = &group_extra[id];
-    if (extra->shown < 0 || extra->normalized != nullptr) return;
-    keep_normalized(extra, reinterpret_cast<const char*>(w->path), length);
-    --w->wanted;
+    if (extra->shown < 0 || extra->normalized != nullptr) return true;
+    keep_normalized(extra, reinterpret_cast<const char*>(text), length);
+    return --search->wanted > 0;
 }
 
 // The first statement, whole, parsed again as process_statement parsed it:
@@ -188,19 +157,11 @@ void normalize_again(GroupExtra* extra, char** buffer, std::size_t* capacity) {
 
 } // namespace
 
-/*
- * Depth first over the trie of string_dictionary.h, with the bytes of the
- * current path in a buffer. For each step taken off the stack:
- * 1. Cut the path back to the step's length, and add the slot's byte when
- *    the step hangs from a branch.
- * 2. Fragment: add its bytes; its id, if any, names the path; go on to its
- *    next. End marker: its id names the path as it is; go on to its next.
- *    Branch: every taken slot becomes a step.
- * The walk stops as soon as every ranked group has its text. Groups whose
- * first statement is kept whole are normalised again instead, before it.
- */
+// Groups whose first statement is kept whole are normalised again; the
+// others are looked for in one visit of the dictionary, which stops as soon
+// as every ranked group has its text.
 std::int32_t recover_normalized_texts(const Ranking& ranking) {
-    Walk w = {nullptr, 0, 0, nullptr, 0, 0};
+    Search search = {0};
     char* buffer = nullptr;
     std::size_t capacity = 0;
     for (std::int32_t i = 0; i < ranking.count; ++i) {
@@ -209,46 +170,14 @@ std::int32_t recover_normalized_texts(const Ranking& ranking) {
         if (extra->example_length == extra->example_full) {
             normalize_again(extra, &buffer, &capacity);
         } else {
-            ++w.wanted;
+            ++search.wanted;
         }
     }
-    std::free(buffer);
-    std::int32_t wanted = w.wanted;
-    if (w.wanted == 0 || dictionary == nullptr || dictionary->root == NO_STATE) return 0;
-    push_step(&w, dictionary->root, 0, -1);
-    while (w.depth > 0 && w.wanted > 0) {
-        WalkStep step = w.steps[--w.depth];
-        std::size_t length = step.path_length; // 1.
-        if (step.byte >= 0) {
-            reserve_path(&w, length + 1);
-            w.path[length++] = static_cast<unsigned char>(step.byte);
-        }
-        const State& s = dictionary->states[step.state]; // 2.
-        if (s.length > 0) {
-            std::size_t k = static_cast<std::size_t>(s.length);
-            reserve_path(&w, length + k);
-            std::memcpy(w.path + length, s.data.bytes, k);
-            length += k;
-            if (s.id > 0) text_found(&w, s.id, length);
-            if (s.next != NO_STATE) push_step(&w, s.next, length, -1);
-        } else if (s.length == STATE_END_MARKER) {
-            text_found(&w, s.id, length);
-            if (s.next != NO_STATE) push_step(&w, s.next, length, -1);
-        } else {
-            // Most slots are empty: they are skipped two at a time.
-            const StateIndex* slot = s.data.table->slot;
-            for (int b = 254; b >= 0; b -= 2) {
-                std::uint64_t pair;
-                std::memcpy(&pair, slot + b, sizeof pair);
-                if (pair == 0) continue;
-                if (slot[b + 1] != NO_STATE) push_step(&w, slot[b + 1], length, b + 1);
-                if (slot[b] != NO_STATE) push_step(&w, slot[b], length, b);
-            }
-        }
-    }
-    std::free(w.steps);
-    std::free(w.path);
-    return wanted - w.wanted;
+    release(buffer);
+    std::int32_t wanted = search.wanted;
+    if (wanted == 0 || dictionary == nullptr) return 0;
+    visit_texts(dictionary, text_found, &search);
+    return wanted - search.wanted;
 }
 
 std::int64_t share_basis_points(std::int64_t part, std::int64_t whole) {
@@ -260,10 +189,10 @@ std::int64_t share_basis_points(std::int64_t part, std::int64_t whole) {
 void reset_ranking() {
     while (arena != nullptr) {
         ArenaChunk* previous = arena->previous;
-        std::free(arena);
+        release(arena);
         arena = previous;
     }
-    std::free(group_extra);
+    release(group_extra);
     group_extra = nullptr;
     extra_capacity = 0;
     rank_totals = {0, 0, 0};

@@ -75,9 +75,9 @@ void release_ranking(Ranking* ranking);
 
 // Fills `normalized` of the ranked groups. A group whose first statement is
 // kept whole gets it normalised again (the same parse as when it was read);
-// the others are found in one walk over the dictionary's trie, which holds
-// every normalised text whole but costs a visit of every branch slot.
-// Returns the number of texts the walk found.
+// the others are found in one visit of the dictionary's texts (visit_texts),
+// which holds every normalised text whole but costs a pass over all of them.
+// Returns the number of texts the visit found.
 std::int32_t recover_normalized_texts(const Ranking& ranking);
 
 // Share of `part` in `whole` in hundredths of a percent, rounded (0 when

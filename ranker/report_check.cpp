@@ -2,11 +2,11 @@
 
 #include "analyzer/report.h"
 #include "analyzer/statement_groups.h"
-#include "analyzer/system.h"
-#include "normaliser/allocation.h"
+#include "platform/block_reader.h"
+#include "platform/digits.h"
+#include "platform/exit_statuses.h"
+#include "platform/messages.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -19,52 +19,25 @@ constexpr std::size_t BLOCK = 64 * 1024;
 constexpr std::size_t LINE_KEPT = 128;
 
 struct ReportReader {
-    const char* path;
-    int fd;
-    char* block;
-    std::size_t begin;
-    std::size_t end;
-    std::int64_t offset; // file offset of block[end]
-    bool at_end;
+    BlockReader file;
     char line[LINE_KEPT];
     std::size_t line_length; // bytes kept in `line`, the LF included
     bool line_long;          // the line went on beyond LINE_KEPT
     std::int64_t number;     // line number of `line`, from 1
 };
 
-[[noreturn]] void fail_read(const ReportReader& r) {
-    Message m;
-    message_start(&m);
-    message_add(&m, "Can't read ");
-    message_add(&m, r.path);
-    message_add(&m, " file at offset ");
-    message_add_number(&m, r.offset);
-    message_add(&m, ".\n");
-    fail(EXIT_INPUT, m.text);
-}
-
 // The next line (through its LF, or what the file ends with) into r->line;
 // false at the end of the file.
 bool next_line(ReportReader* r) {
+    BlockReader& f = r->file;
     r->line_length = 0;
     r->line_long = false;
     for (;;) {
-        if (r->begin == r->end) {
-            if (r->at_end) break;
-            long n;
-            do {
-                n = sys.read(r->fd, r->block, BLOCK);
-            } while (n < 0 && errno == EINTR);
-            if (n < 0) fail_read(*r);
-            if (n == 0) {
-                r->at_end = true;
-                break;
-            }
-            r->begin = 0;
-            r->end = static_cast<std::size_t>(n);
-            r->offset += n;
+        if (f.begin == f.end) {
+            fill_block(&f, 1);
+            if (f.begin == f.end) break;
         }
-        char c = r->block[r->begin++];
+        char c = f.block[f.begin++];
         if (r->line_length < LINE_KEPT) {
             r->line[r->line_length++] = c;
         } else {
@@ -78,7 +51,6 @@ bool next_line(ReportReader* r) {
 }
 
 void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
-    static const char HEX[] = "0123456789ABCDEF";
     std::size_t shown = length < REPORT_LINE_SHOWN ? length : REPORT_LINE_SHOWN;
     message_add(m, "\"");
     for (std::size_t i = 0; i < shown; ++i) {
@@ -104,8 +76,8 @@ void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
             if (b < 0x20 || b >= 0x7F) {
                 piece[0] = '\\';
                 piece[1] = 'x';
-                piece[2] = HEX[b >> 4];
-                piece[3] = HEX[b & 15];
+                piece[2] = HEX_DIGITS[b >> 4];
+                piece[3] = HEX_DIGITS[b & 15];
             } else {
                 piece[0] = static_cast<char>(b);
             }
@@ -121,9 +93,9 @@ void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
     Message m;
     message_start(&m);
     message_add(&m, "Report ");
-    message_add(&m, r.path);
+    message_add_name(&m, r.file.path);
     message_add(&m, " does not belong to ");
-    message_add(&m, input_path);
+    message_add_name(&m, input_path);
     message_add(&m, ": line ");
     message_add_number(&m, found ? r.number : r.number + 1);
     message_add(&m, " should be ");
@@ -160,12 +132,7 @@ inline bool line_is(const ReportReader& r, const char* text, std::size_t length)
  */
 void check_report(const char* report_path, const char* input_path) {
     ReportReader r = {};
-    r.path = report_path;
-    r.fd = sys.open(report_path, O_RDONLY | O_BINARY, 0); // 1.
-    if (r.fd < 0) {
-        fail_to_open(EXIT_INPUT, report_path);
-    }
-    r.block = static_cast<char*>(checked_realloc(nullptr, BLOCK, NOT_ENOUGH_MEMORY));
+    open_block_reader(&r.file, report_path, BLOCK); // 1.
 
     bool have = next_line(&r);
     if (have && r.line_length >= sizeof BANNER_START - 1 &&
@@ -181,8 +148,9 @@ void check_report(const char* report_path, const char* input_path) {
     for (std::int32_t i = 0; i <= record_list.last; ++i) { // 2.
         const ListedRecord& record = record_list.base[i];
         const StatementGroup& group = group_of(record);
-        std::size_t length = format_report_line(expected, record.id, group.number - 1, group.size,
-                                                group.first_member);
+        std::size_t length =
+            format_report_line(expected, record.id, reported_group_number(group.number), group.size,
+                               group.first_member);
         if (group.size <= 1) {
             if (kind == UNDECIDED) kind = have && line_is(r, expected, length) ? FULL : SHARED_ONLY;
             if (kind == SHARED_ONLY) continue;
@@ -193,6 +161,5 @@ void check_report(const char* report_path, const char* input_path) {
         have = next_line(&r);
     }
     if (have) fail_mismatch(r, input_path, nullptr, 0, true);
-    std::free(r.block);
-    sys.close(r.fd);
+    close_block_reader(&r.file);
 }

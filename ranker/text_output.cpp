@@ -1,61 +1,8 @@
 #include "ranker/text_output.h"
 
-#include "analyzer/system.h"
-#include "normaliser/allocation.h"
+#include "platform/digits.h"
 
-#include <cstdlib>
 #include <cstring>
-
-void out_open(OutBuffer* out, int fd) {
-    out->fd = fd;
-    out->capacity = OUT_BUFFER_SIZE;
-    out->data = static_cast<char*>(checked_realloc(nullptr, out->capacity, NOT_ENOUGH_MEMORY));
-    out->used = 0;
-    out->failed = false;
-}
-
-namespace {
-
-void drain(OutBuffer* out) {
-    if (!out->failed && !write_all(out->fd, out->data, out->used)) out->failed = true;
-    out->used = 0;
-}
-
-} // namespace
-
-void out_bytes(OutBuffer* out, const char* bytes, std::size_t length) {
-    if (out->capacity - out->used < length) {
-        if (out->fd == OUT_MEMORY) {
-            while (out->capacity - out->used < length) out->capacity *= 2;
-            out->data =
-                static_cast<char*>(checked_realloc(out->data, out->capacity, NOT_ENOUGH_MEMORY));
-        } else {
-            drain(out);
-            if (length > out->capacity) {
-                if (!out->failed && !write_all(out->fd, bytes, length)) out->failed = true;
-                return;
-            }
-        }
-    }
-    std::memcpy(out->data + out->used, bytes, length);
-    out->used += length;
-}
-
-void out_text(OutBuffer* out, const char* text) {
-    out_bytes(out, text, std::strlen(text));
-}
-
-void out_number(OutBuffer* out, std::int64_t value) {
-    char digits[24];
-    char* first = format_decimal(value, digits + sizeof digits);
-    out_bytes(out, first, static_cast<std::size_t>(digits + sizeof digits - first));
-}
-
-std::size_t decimal_width(std::int64_t value) {
-    char digits[24];
-    return static_cast<std::size_t>(digits + sizeof digits -
-                                    format_decimal(value, digits + sizeof digits));
-}
 
 void out_spaces(OutBuffer* out, std::size_t count) {
     static const char blanks[] = "                                ";
@@ -79,54 +26,6 @@ void out_basis_points(OutBuffer* out, std::int64_t basis_points) {
     out_bytes(out, fraction, sizeof fraction);
 }
 
-bool out_close(OutBuffer* out) {
-    if (out->fd != OUT_MEMORY) drain(out);
-    std::free(out->data);
-    out->data = nullptr;
-    out->capacity = 0;
-    return !out->failed;
-}
-
-/*
- * Well-formed UTF-8 (the table of the Unicode standard, 3.9):
- *   00..7F
- *   C2..DF  80..BF
- *   E0      A0..BF  80..BF
- *   E1..EC  80..BF  80..BF
- *   ED      80..9F  80..BF        (no surrogates)
- *   EE..EF  80..BF  80..BF
- *   F0      90..BF  80..BF  80..BF
- *   F1..F3  80..BF  80..BF  80..BF
- *   F4      80..8F  80..BF  80..BF (nothing above U+10FFFF)
- */
-std::size_t utf8_sequence(const unsigned char* p, std::size_t left) {
-    if (left == 0) return 0;
-    unsigned char b = p[0];
-    if (b < 0x80) return 1;
-    std::size_t n;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-        n = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        n = 3;
-        if (b == 0xE0) low = 0xA0;
-        if (b == 0xED) high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        n = 4;
-        if (b == 0xF0) low = 0x90;
-        if (b == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (left < n) return 0;
-    if (p[1] < low || p[1] > high) return 0;
-    for (std::size_t i = 2; i < n; ++i) {
-        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-    }
-    return n;
-}
-
 std::size_t utf8_cut(const char* text, std::size_t length, std::size_t limit) {
     if (length <= limit) return length;
     // The byte after the cut; a continuation byte there means the cut would
@@ -144,45 +43,39 @@ std::size_t utf8_cut(const char* text, std::size_t length, std::size_t limit) {
 
 namespace {
 
-const char HEX[] = "0123456789ABCDEF";
-
-void out_byte_escape(OutBuffer* out, unsigned char b) {
-    char escape[4] = {'\\', 'x', HEX[b >> 4], HEX[b & 15]};
-    out_bytes(out, escape, sizeof escape);
+void out_escape(OutBuffer* out, const TextPiece& piece) {
+    char escape[ESCAPE_MAX];
+    out_bytes(out, escape, format_escape(piece, escape));
 }
 
 inline bool is_control(unsigned char b) {
     return b < 0x20 || b == 0x7F;
 }
 
-inline bool is_white(unsigned char b) {
-    return b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == '\v' || b == '\f';
+// Columns a piece takes on a terminal: a run of white space and a character
+// one each, an escape its length.
+std::size_t piece_columns(const TextPiece& piece) {
+    if (piece.kind == PIECE_PLAIN || piece.kind == PIECE_WHITE) return 1;
+    char escape[ESCAPE_MAX];
+    return format_escape(piece, escape);
 }
 
-// One display piece of a terminal text.
-enum PieceKind { PIECE_WHITE, PIECE_CHARACTER, PIECE_ESCAPED };
-struct Piece {
-    PieceKind kind;
-    std::size_t bytes;   // bytes of the text it covers
-    std::size_t columns; // columns it takes
-};
-
-Piece next_piece(const unsigned char* p, const unsigned char* end) {
-    if (is_white(*p)) {
-        std::size_t n = 1;
-        while (p + n < end && is_white(p[n])) ++n;
-        return {PIECE_WHITE, n, 1};
+// The next piece of a terminal text, a run of white space taken whole.
+TextPiece next_terminal_piece(const unsigned char* p, const unsigned char* end) {
+    TextPiece piece = next_text_piece(p, end);
+    if (piece.kind == PIECE_WHITE) {
+        while (p + piece.bytes < end && next_text_piece(p + piece.bytes, end).kind == PIECE_WHITE) {
+            ++piece.bytes;
+        }
     }
-    std::size_t n = is_control(*p) ? 0 : utf8_sequence(p, static_cast<std::size_t>(end - p));
-    if (n == 0) return {PIECE_ESCAPED, 1, 4};
-    return {PIECE_CHARACTER, n, 1};
+    return piece;
 }
 
 } // namespace
 
 /*
  * 1. The text is a sequence of display pieces: a run of white space (one
- *    column), a UTF-8 character (one column), or a byte shown as \xNN (four).
+ *    column), a character (one column), or an escape (its length).
  * 2. Without a width, or when all pieces fit in it, all are written.
  * 3. Otherwise pieces are written while they leave room for "...", which
  *    then ends the text.
@@ -195,8 +88,8 @@ std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t leng
     if (columns > 0) {
         std::size_t needed = 0;
         for (const unsigned char* p = begin; p < end && fits;) {
-            Piece piece = next_piece(p, end);
-            needed += piece.columns;
+            TextPiece piece = next_terminal_piece(p, end);
+            needed += piece_columns(piece);
             fits = needed <= columns;
             p += piece.bytes;
         }
@@ -204,20 +97,22 @@ std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t leng
     std::size_t room = fits ? SIZE_MAX : (columns > 3 ? columns - 3 : 0); // 3.
     std::size_t used = 0;
     for (const unsigned char* p = begin; p < end;) {
-        Piece piece = next_piece(p, end);
-        if (used + piece.columns > room) break;
+        TextPiece piece = next_terminal_piece(p, end);
+        std::size_t width = piece_columns(piece);
+        if (used + width > room) break;
         switch (piece.kind) {
         case PIECE_WHITE:
             out_bytes(out, " ", 1);
             break;
-        case PIECE_ESCAPED:
-            out_byte_escape(out, *p);
-            break;
+        case PIECE_BYTE:
         case PIECE_CHARACTER:
+            out_escape(out, piece);
+            break;
+        case PIECE_PLAIN:
             out_bytes(out, reinterpret_cast<const char*>(p), piece.bytes);
             break;
         }
-        used += piece.columns;
+        used += width;
         p += piece.bytes;
     }
     if (!fits) {
@@ -228,32 +123,56 @@ std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t leng
     return used;
 }
 
+/*
+ * Bytes below 0x80 decide alone. From 0x80 on, a well-formed UTF-8
+ * character is escaped only when it is a C1 control (C2 80..C2 9F), and a
+ * byte outside UTF-8 only when it is 80..9F (a C1 control to a terminal that
+ * reads single bytes); others are written as they are.
+ */
 void out_tsv_text(OutBuffer* out, const char* text, std::size_t length) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     const unsigned char* end = p + length;
     const unsigned char* plain = p; // start of bytes not yet written
-    for (; p < end; ++p) {
+    while (p < end) {
         unsigned char b = *p;
-        if (!is_control(b) && b != '\\') continue;
-        out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
-        plain = p + 1;
-        switch (b) {
-        case '\\':
-            out_bytes(out, "\\\\", 2);
-            break;
-        case '\t':
-            out_bytes(out, "\\t", 2);
-            break;
-        case '\n':
-            out_bytes(out, "\\n", 2);
-            break;
-        case '\r':
-            out_bytes(out, "\\r", 2);
-            break;
-        default:
-            out_byte_escape(out, b);
-            break;
+        std::size_t n = 1;
+        if (b >= 0x80) {
+            TextPiece piece = next_text_piece(p, end);
+            bool c1 = piece.kind == PIECE_BYTE ? b <= 0x9F : is_c1_control(piece.code);
+            if (!c1) {
+                p += piece.bytes;
+                continue;
+            }
+            out_bytes(out, reinterpret_cast<const char*>(plain),
+                      static_cast<std::size_t>(p - plain));
+            out_escape(out, piece);
+            n = piece.bytes;
+        } else if (!is_control(b) && b != '\\') {
+            ++p;
+            continue;
+        } else {
+            out_bytes(out, reinterpret_cast<const char*>(plain),
+                      static_cast<std::size_t>(p - plain));
+            switch (b) {
+            case '\\':
+                out_bytes(out, "\\\\", 2);
+                break;
+            case '\t':
+                out_bytes(out, "\\t", 2);
+                break;
+            case '\n':
+                out_bytes(out, "\\n", 2);
+                break;
+            case '\r':
+                out_bytes(out, "\\r", 2);
+                break;
+            default:
+                out_escape(out, {PIECE_BYTE, 1, b});
+                break;
+            }
         }
+        p += n;
+        plain = p;
     }
     out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
 }
@@ -284,33 +203,23 @@ void out_html_text(OutBuffer* out, const char* text, std::size_t length, bool ma
         default:
             break;
         }
-        std::size_t n = 1;
-        bool escape = false;
-        if (reference == nullptr) {
-            if (b == '\t' || b == '\n' || b == '\r') {
-                ++p;
-                continue;
-            }
-            if (is_control(b)) {
-                escape = true;
-            } else {
-                n = utf8_sequence(p, static_cast<std::size_t>(end - p));
-                if (n > 0) {
-                    p += n;
-                    continue;
-                }
-                escape = true;
-            }
+        TextPiece piece = next_text_piece(p, end);
+        if (reference == nullptr &&
+            (piece.kind == PIECE_PLAIN ||
+             (piece.kind == PIECE_WHITE && (b == ' ' || b == '\t' || b == '\n' || b == '\r')))) {
+            p += piece.bytes;
+            continue;
         }
         out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
         if (reference != nullptr) {
             out_text(out, reference);
-        } else if (escape) {
+        } else {
+            if (piece.kind == PIECE_WHITE) piece.kind = PIECE_BYTE; // VT and FF
             if (mark_bytes) out_text(out, "<span class=\"byte\">");
-            out_byte_escape(out, b);
+            out_escape(out, piece);
             if (mark_bytes) out_text(out, "</span>");
         }
-        ++p;
+        p += piece.bytes;
         plain = p;
     }
     out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));

@@ -1,64 +1,45 @@
-// Buffered output and the three ways litrank writes a statement text: for a
-// terminal (one line, cut to a width), for tab-separated output (escaped,
-// every byte recoverable) and for HTML (escaped, never able to end an
-// element or start one).
+// What litrank adds to the buffered output of platform/output_buffer.h:
+// padded numbers and shares, and the three ways it writes a statement text:
+// for a terminal (one line, cut to a width), for tab-separated output
+// (escaped, every byte recoverable) and for HTML (escaped, never able to end
+// an element or start one).
 #pragma once
+
+#include "escape/escape.h" // utf8_sequence and the escapes every text output shares
+#include "platform/output_buffer.h"
 
 #include <cstddef>
 #include <cstdint>
 
-// Output gathered into large writes to `fd` through the analyzer's system
-// table. With fd OUT_MEMORY the bytes are only gathered (the buffer grows),
-// which is how tests read what was written.
-constexpr int OUT_MEMORY = -2;
-constexpr std::size_t OUT_BUFFER_SIZE = 64 * 1024;
-
-struct OutBuffer {
-    int fd;
-    char* data;
-    std::size_t used;
-    std::size_t capacity;
-    bool failed; // a write was refused; later output is dropped
-};
-
-void out_open(OutBuffer* out, int fd);
-void out_bytes(OutBuffer* out, const char* bytes, std::size_t length);
-void out_text(OutBuffer* out, const char* text); // NUL-terminated
-void out_number(OutBuffer* out, std::int64_t value);
 void out_padded_number(OutBuffer* out, std::int64_t value, std::size_t width); // right-aligned
 void out_spaces(OutBuffer* out, std::size_t count);
 // A share in hundredths of a percent as "41.50".
 void out_basis_points(OutBuffer* out, std::int64_t basis_points);
-// Writes what is gathered; false if any write was refused. Frees the buffer.
-bool out_close(OutBuffer* out);
-
-// Length of the well-formed UTF-8 sequence at p (1 to 4 bytes, of at most
-// `left`), or 0 when the byte at p does not start one: stray continuation
-// bytes, overlong forms, surrogates and values above U+10FFFF.
-std::size_t utf8_sequence(const unsigned char* p, std::size_t left);
 
 // Bytes of a cut of text[0..length) to at most `limit` bytes that does not
 // end inside a well-formed UTF-8 sequence.
 std::size_t utf8_cut(const char* text, std::size_t length, std::size_t limit);
 
-// Columns a decimal number takes.
-std::size_t decimal_width(std::int64_t value);
-
 // Terminal: one line. Runs of white space (blank, tab, CR, LF, VT, FF) show
-// as one blank, other control bytes and bytes that are not UTF-8 as \xNN,
-// UTF-8 as it is (one column per character). With `columns` > 0 the text
-// takes at most that many columns; a cut text ends in "...". Returns the
-// columns written.
+// as one blank, other pieces as escape/escape.h says (\xNN for control
+// bytes and bytes that are not UTF-8, \u{NNNN} for C1 controls, bidi
+// controls and invisible characters), other UTF-8 as it is (one column per
+// character). With `columns` > 0 the text takes at most that many columns;
+// a cut text ends in "...". Returns the columns written.
 std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t length,
                               std::size_t columns);
 
 // Tab-separated field: backslash, tab, LF and CR as \\ \t \n \r, other
-// control bytes as \xNN; every other byte as it is.
+// control bytes (00..1F, 7F) as \xNN, C1 controls as \u{0080}..\u{009F}
+// (or \xNN for a byte 80..9F that is not part of UTF-8); every other byte
+// as it is.
 void out_tsv_text(OutBuffer* out, const char* text, std::size_t length);
 
-// HTML: & < > " ' as character references; valid UTF-8 as it is; control
-// bytes other than tab, LF and CR, and bytes that are not UTF-8, as \xNN.
-// With `mark_bytes` each such escape is wrapped in <span class="byte">, so
-// that it looks different from the same four characters in the text; text
-// that goes into an attribute or an SVG title gets them plain.
+// HTML: & < > " ' as character references; tab, LF and CR as they are;
+// other pieces the terminal escapes (control bytes, bytes that are not
+// UTF-8, C1 and bidi controls, invisible characters) as the same \xNN or
+// \u{NNNN}; other UTF-8 as it is. With `mark_bytes` each escape is wrapped
+// in <span class="byte">, so that it is a visible mark that looks different
+// from the same characters in the text; text that goes into an attribute or
+// an SVG title gets them plain.
 void out_html_text(OutBuffer* out, const char* text, std::size_t length, bool mark_bytes);

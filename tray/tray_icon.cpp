@@ -25,6 +25,7 @@
 #include "tray/platform_calls.h"
 
 TrayIcon* TrayIcon::currentTrayIcon = nullptr;
+UINT TrayIcon::taskbarRestartMessage = 0;
 
 namespace {
 
@@ -51,6 +52,8 @@ BOOL Notify(DWORD command, NOTIFYICONDATAA& data) {
 
 TrayIcon::TrayIcon() : animationIcons() {
     ResetState();
+    // Registering a name again gives the same number, so every object may.
+    taskbarRestartMessage = RegisterWindowMessageA("TaskbarCreated");
 }
 
 void TrayIcon::ResetState() {

@@ -11,6 +11,10 @@
 // Every shell and clock call goes through `platformCalls` (platform_calls.h),
 // so tests can make the shell refuse and watch what is sent to it.
 //
+// The tray knows no program's commands: which icon the menu shows beside a
+// command is asked of the function the program hands over in `commandIcons`.
+// The library defines everything it declares; a program links it as it is.
+//
 // One GUI thread runs every operation, the hidden window procedure and the
 // destructor; there are no locks.
 #ifndef TRAY_TRAY_ICON_H
@@ -25,13 +29,19 @@
 #include <vector>
 
 // The notify record handed to the shell is always the first-generation one:
-// 88 bytes, a 64-byte tip, no balloon or version fields, on every system
-// version. The header's NOTIFYICONDATAA is a later, larger generation; the
-// shell reads only the first cbSize bytes of it.
-constexpr DWORD NOTIFYICONDATAA_FIRST_SIZE = 88;
-static_assert(offsetof(NOTIFYICONDATAA, szTip) + 64 == NOTIFYICONDATAA_FIRST_SIZE,
-              "first-generation notify record is 88 bytes on i686");
+// the fields up to a 64-byte tip, no balloon or version fields, on every
+// system version (88 bytes on i686; the handles make it larger on x86_64).
+// The header's NOTIFYICONDATAA is a later, larger generation; the shell reads
+// only the first cbSize bytes of it.
+constexpr DWORD NOTIFYICONDATAA_FIRST_SIZE =
+    static_cast<DWORD>(offsetof(NOTIFYICONDATAA, szTip) + 64);
+#ifdef __i386__
+static_assert(NOTIFYICONDATAA_FIRST_SIZE == 88, "first-generation notify record on i686");
 static_assert(sizeof(WNDCLASSEXA) == 48, "the hidden window's class record on i686");
+#endif
+
+// Icon resource shown beside a menu command, 0 for none.
+using CommandIconLookup = UINT (*)(UINT commandId);
 
 class TrayIcon {
   public:
@@ -45,12 +55,13 @@ class TrayIcon {
     // The object that HiddenWindowProc serves: set by ResetState to the object
     // being constructed, never cleared. One instance per process.
     static TrayIcon* currentTrayIcon;
-    // Number that RegisterWindowMessageA gives "TaskbarCreated". Defined (and
-    // so registered) by the program that owns the instance, right after the
-    // instance in the same translation unit, so static initialisation
-    // registers it after the object has been constructed.
+    // Number that RegisterWindowMessageA gives "TaskbarCreated"; 0 until the
+    // first object is constructed. The hidden window answers it, and so can
+    // the window that receives the icon's notifications (HandleTaskbarRestart).
     static UINT taskbarRestartMessage;
 
+    // ResetState, then registers "TaskbarCreated": a program's one static
+    // instance has it registered, after the object, before the entry point.
     TrayIcon();
     // Removes the icon, then destroys the hidden window (in that order: the
     // shell is told with the stored window handle and id).
@@ -110,11 +121,12 @@ class TrayIcon {
     // TRUE when the request was for a menu item; wParam is not used.
     BOOL OnMeasureItem(WPARAM wParam, MEASUREITEMSTRUCT* item);
     BOOL OnDrawItem(WPARAM wParam, const DRAWITEMSTRUCT* item);
-    // Icon resource shown beside a menu command, 0 for none.
-    static UINT MenuIconForCommand(UINT commandId);
+    // Icon resource shown beside a menu command: commandIcons' answer, 0
+    // when no lookup was handed over.
+    UINT MenuIconForCommand(UINT commandId) const;
 
-    // Every field is 32 bits wide except notifyData, animationIcons and
-    // menuText. Fields that ResetState leaves alone start as zero (as the
+    // Every field is a 32-bit number or a handle except notifyData,
+    // animationIcons and menuText. Fields that ResetState leaves alone start as zero (as the
     // program's one static instance would anyway, and as a test's instance on
     // the stack must); each is set before it is read.
 
@@ -162,6 +174,9 @@ class TrayIcon {
     // Menu font for measuring captions: made on first use, kept until the
     // process ends (never deleted).
     HFONT menuFont{};
+    // The program's table of which icon goes beside which command, handed
+    // over before the menu is shown; null: no entry has an icon.
+    CommandIconLookup commandIcons{};
     // One menu caption being prepared, measured or drawn.
     char menuText[255]{};
 };

@@ -1,7 +1,7 @@
 // Mouse notifications on the tray icon: the right-button release opens the
 // icon's popup menu at the cursor, a left double-click runs the menu's default
 // command without showing the menu. Commands are carried out by the window
-// that receives them (the launcher's main window).
+// that receives them (the program's main window).
 #include "tray/tray_icon.h"
 
 #include "tray/platform_calls.h"

@@ -14,14 +14,19 @@
 // SM_CYMENU; a separator (command id 0) is 3 x 5 with its line at mid-height.
 #include "tray/tray_icon.h"
 
-#include "launcher/resource.h"
 #include "tray/platform_calls.h"
 
 #include <shlwapi.h>
 
+#include <cstddef>
 #include <cstring>
 
-static_assert(sizeof(MENUITEMINFOA) == 48, "menu item record of this header generation");
+// The menu item record of this header generation ends with hbmpItem.
+static_assert(offsetof(MENUITEMINFOA, hbmpItem) + sizeof(HBITMAP) == sizeof(MENUITEMINFOA),
+              "menu item record of this header generation");
+#ifdef __i386__
+static_assert(sizeof(MENUITEMINFOA) == 48, "menu item record on i686");
+#endif
 static_assert(sizeof(NONCLIENTMETRICSA) == 340, "non-client metrics without padded border");
 static_assert(sizeof(DLLVERSIONINFO) == 20, "first-generation shell version record");
 
@@ -40,40 +45,6 @@ constexpr UINT SEPARATOR_HEIGHT = 5;
 constexpr UINT SEPARATOR_WIDTH = 3;
 // Characters read for one caption; menuText keeps room for the terminator.
 constexpr int CAPTION_LIMIT = 254;
-
-// clang-format off
-struct MenuIcon {
-    UINT commandId;
-    UINT iconId;
-};
-// In menu order; "About Quillon..." and "Quit" have no icon.
-constexpr MenuIcon MENU_ICONS[] = {
-    {IDM_HOME_BOARD,         IDI_HOME_BOARD},
-    {IDM_SESSION_WATCH,      IDI_SESSION_WATCH},
-    {IDM_SCHEMA_COMPARE,     IDI_SCHEMA_COMPARE},
-    {IDM_KEY_ADVISOR,        IDI_KEY_ADVISOR},
-    {IDM_QUERY_ADVISOR,      IDI_QUERY_ADVISOR},
-    {IDM_STORAGE_PLANNER,    IDI_STORAGE_PLANNER},
-    {IDM_RESOURCE_RANKER,    IDI_RESOURCE_RANKER},
-    {IDM_PRIVILEGE_REVIEW,   IDI_PRIVILEGE_REVIEW},
-    {IDM_STATISTICS_ARCHIVE, IDI_STATISTICS_ARCHIVE},
-    {IDM_REDO_READER,        IDI_REDO_READER},
-    {IDM_EVENT_NOTIFIER,     IDI_EVENT_NOTIFIER},
-    {IDM_CHANGE_TRACKER,     IDI_CHANGE_TRACKER},
-    {IDM_FIX_INSTALLER,      IDI_FIX_INSTALLER},
-    {IDM_TASK_SCHEDULER,     IDI_TASK_SCHEDULER},
-    {IDM_MODULE_INSPECTOR,   IDI_MODULE_INSPECTOR},
-    {IDM_SCRIPT_WRITER,      IDI_SCRIPT_WRITER},
-    {IDM_STATEMENT_TIMER,    IDI_STATEMENT_TIMER},
-    {IDM_CLASS_WORKBENCH,    IDI_CLASS_WORKBENCH},
-    {IDM_LOAD_TESTER,        IDI_LOAD_TESTER},
-    {IDM_ARCHIVE_PACKER,     IDI_ARCHIVE_PACKER},
-    {IDM_DATA_MOVER,         IDI_DATA_MOVER},
-    {IDM_FLAT_FILE_IMPORTER, IDI_FLAT_FILE_IMPORTER},
-    {IDM_BLOB_BROWSER,       IDI_BLOB_BROWSER},
-    {IDM_SAMPLE_ROW_MAKER,   IDI_SAMPLE_ROW_MAKER},
-};
-// clang-format on
 
 // Owner-drawn menus need shell version 4.71 or later. The version function
 // is looked up at run time in the already loaded shell library, so the
@@ -99,11 +70,8 @@ void FillSolid(HDC dc, const RECT& area, COLORREF colour) {
 
 } // namespace
 
-UINT TrayIcon::MenuIconForCommand(UINT commandId) {
-    for (const MenuIcon& row : MENU_ICONS) {
-        if (row.commandId == commandId) return row.iconId;
-    }
-    return 0;
+UINT TrayIcon::MenuIconForCommand(UINT commandId) const {
+    return commandIcons != nullptr ? commandIcons(commandId) : 0;
 }
 
 void TrayIcon::PrepareMenu(HMENU popup) {

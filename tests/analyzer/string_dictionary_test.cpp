@@ -1,6 +1,7 @@
 #include "analyzer/string_dictionary.h"
 
-#include "normaliser/allocation.h"
+#include "analyzer/recent_texts.h"
+#include "tests/support/allocation_faults.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -51,41 +53,73 @@ TEST(StringDictionaryTest, WorkedExampleAndItsContinuation) {
                      {"xyz", 9},
                      {"xy", 10},
                  });
-    EXPECT_EQ(d->id_counter, 10);
+    EXPECT_EQ(dictionary_last_id(d), 10);
 }
 
-TEST(StringDictionaryTest, TrieShapeAfterTheExample) {
+using Stored = std::vector<std::pair<std::string, std::int32_t>>;
+
+bool collect(void* context, const unsigned char* text, std::size_t length, std::int32_t id) {
+    static_cast<Stored*>(context)->emplace_back(
+        std::string(reinterpret_cast<const char*>(text), length), id);
+    return true;
+}
+
+Stored stored_texts(const StringDictionary* d) {
+    Stored texts;
+    visit_texts(d, collect, &texts);
+    return texts;
+}
+
+// Every text once, with its id, in ascending unsigned byte order: a prefix
+// first, high bytes after low ones, a NUL inside a text like any byte.
+TEST(StringDictionaryTest, VisitGivesEveryTextInByteOrder) {
     StringDictionary* d = create_dictionary();
-    for (const char* t : {"ab", "a", "abc", "b"}) intern_string(d, t);
-    // The root became a branch; slot 'a' holds an end marker with id 3
-    // followed by the fragment "b" (id 2) and the fragment "c" (id 4).
-    const State& root = d->states[d->root];
-    ASSERT_EQ(root.length, STATE_BRANCH);
-    const State& a = d->states[root.data.table->slot['a']];
-    EXPECT_EQ(a.length, STATE_END_MARKER);
-    EXPECT_EQ(a.id, 3);
-    const State& b = d->states[a.next];
-    ASSERT_EQ(b.length, 1);
-    EXPECT_EQ(b.data.bytes[0], 'b');
-    EXPECT_EQ(b.id, 2);
-    const State& c = d->states[b.next];
-    EXPECT_EQ(c.id, 4);
-    const State& slot_b = d->states[root.data.table->slot['b']];
-    EXPECT_EQ(slot_b.length, STATE_END_MARKER);
-    EXPECT_EQ(slot_b.id, 5);
-    EXPECT_EQ(slot_b.next, NO_STATE);
+    EXPECT_EQ(stored_texts(d), Stored{});
+    const std::string texts[] = {"ab",   "a",    "abc",      "b",       "ba",
+                                 "abd",  "ac",   "xyz",      "xy",      std::string("a\0b", 3),
+                                 "\xFF", "\x7F", "abcdefgh", "abcdeXgh"};
+    for (const std::string& text : texts) {
+        intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    }
+    EXPECT_EQ(stored_texts(d), (Stored{{"a", 3},
+                                       {std::string("a\0b", 3), 11},
+                                       {"ab", 2},
+                                       {"abc", 4},
+                                       {"abcdeXgh", 15},
+                                       {"abcdefgh", 14},
+                                       {"abd", 7},
+                                       {"ac", 8},
+                                       {"b", 5},
+                                       {"ba", 6},
+                                       {"xy", 10},
+                                       {"xyz", 9},
+                                       {"\x7F", 13},
+                                       {"\xFF", 12}}));
+}
+
+bool stop_at_third(void* context, const unsigned char*, std::size_t, std::int32_t) {
+    return ++*static_cast<int*>(context) < 3;
+}
+
+TEST(StringDictionaryTest, VisitStopsWhenAsked) {
+    StringDictionary* d = create_dictionary();
+    for (const char* t : {"a", "b", "c", "d", "e"}) intern_string(d, t);
+    int calls = 0;
+    visit_texts(d, stop_at_third, &calls);
+    EXPECT_EQ(calls, 3);
 }
 
 TEST(StringDictionaryTest, NullAndEmptyTextsChangeNothing) {
     StringDictionary* d = create_dictionary();
     EXPECT_EQ(intern_string(d, nullptr), 0);
     EXPECT_EQ(intern_string(d, ""), 1);
-    EXPECT_EQ(d->root, NO_STATE);
-    EXPECT_EQ(d->id_counter, 1);
+    EXPECT_EQ(dictionary_last_id(d), 1);
+    EXPECT_EQ(stored_texts(d), Stored{});
     EXPECT_EQ(intern_string(d, "x"), -2);
     EXPECT_EQ(intern_string(d, ""), 1);
     EXPECT_EQ(intern_string(d, nullptr), 0);
-    EXPECT_EQ(d->id_counter, 2);
+    EXPECT_EQ(dictionary_last_id(d), 2);
+    EXPECT_EQ(stored_texts(d), (Stored{{"x", 2}}));
 }
 
 TEST(StringDictionaryTest, TextsAddedAfterTheirExtensions) {
@@ -117,22 +151,6 @@ TEST(StringDictionaryTest, HighBytesGoToTheirOwnSlots) {
                   {"x\x81", 5}});
 }
 
-TEST(StringDictionaryTest, SplitSharesTheFragmentsBytes) {
-    StringDictionary* d = create_dictionary();
-    intern_string(d, "abcdef");
-    const unsigned char* bytes = d->states[d->root].data.bytes;
-    std::size_t before = d->byte_total;
-    intern_string(d, "abcxyz"); // split at 3: the old side keeps pointing into "abcdef"
-    const State& root = d->states[d->root];
-    ASSERT_EQ(root.length, 3);
-    const State& branch = d->states[root.next];
-    ASSERT_EQ(branch.length, STATE_BRANCH);
-    const State& old_side = d->states[branch.data.table->slot['d']];
-    EXPECT_EQ(old_side.data.bytes, bytes + 4);
-    EXPECT_EQ(old_side.length, 2);
-    EXPECT_EQ(d->byte_total, before); // the new side's "yz" went into the same chunk
-}
-
 TEST(StringDictionaryTest, TextsWithNulBytesByLength) {
     StringDictionary* d = create_dictionary();
     const unsigned char a[] = {'a', 0, 'b'};
@@ -154,12 +172,10 @@ TEST(StringDictionaryTest, WorksWithoutRecentTexts) {
     const std::string other_long_text(RECENT_TEXT_MOST + 1, 'y');
     EXPECT_EQ(intern_string(d, long_text.c_str()), -2);
     EXPECT_EQ(intern_string(d, other_long_text.c_str()), -3);
-    allocation_count = 0;
-    allocation_fail_at = 1; // the next allocation, the recent texts', fails
+    std::size_t without = dictionary_heap_bytes(d);
+    fail_allocations_from(1); // the next allocation, the recent texts', fails
     EXPECT_EQ(intern_string(d, "select 1"), -4);
-    allocation_fail_at = 0;
-    EXPECT_EQ(d->recent, nullptr);
-    long before = allocation_count;
+    fail_allocations_from(0);
     const InternStep steps[] = {{"select 1", 4},
                                 {"select 2", -5},
                                 {"select 1", 4},
@@ -168,13 +184,18 @@ TEST(StringDictionaryTest, WorksWithoutRecentTexts) {
     for (const InternStep& step : steps) {
         EXPECT_EQ(intern_string(d, step.text), step.result) << step.text;
     }
-    EXPECT_EQ(allocation_count, before); // no new block was needed, none was asked for
+    EXPECT_EQ(allocations_counted(), 0); // no new block was needed, none was asked for
+    stop_failing_allocations();
+    EXPECT_EQ(dictionary_heap_bytes(d), without);
 }
 
 // Differential test against a map that always tells the truth: random texts
 // of shapes that force every path (splits at every position, prefixes, end
-// markers, high bytes, long runs), with a fixed seed so failures repeat.
-TEST(StringDictionaryTest, AgreesWithAPlainMap) {
+// markers, high bytes, long runs), with a fixed seed so failures repeat. Each
+// shape runs twice side by side: through the recent texts, and on the plain
+// path of a dictionary that could not have them, which walks the trie for
+// every text.
+TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
     struct Shape {
         const char* name;
         std::string alphabet;
@@ -190,9 +211,23 @@ TEST(StringDictionaryTest, AgreesWithAPlainMap) {
     };
     std::mt19937 random(20261207); // fixed seed: reproducible
     for (const Shape& shape : shapes) {
-        StringDictionary* d = create_dictionary();
-        std::map<std::string, std::int32_t> truth;
-        std::int32_t next_id = 2;
+        StringDictionary* recent = create_dictionary();
+        StringDictionary* plain = create_dictionary();
+        // Two long texts (they never go through the recent texts) give both
+        // dictionaries their first states, bytes and branch table; then the
+        // plain one's first short text cannot have its recent texts.
+        const std::string first(RECENT_TEXT_MOST + 1, '#');
+        const std::string second(RECENT_TEXT_MOST + 1, '%');
+        for (StringDictionary* d : {recent, plain}) {
+            intern_string(d, first.c_str());
+            intern_string(d, second.c_str());
+        }
+        intern_string(recent, "x");
+        fail_allocations_from(1);
+        intern_string(plain, "x");
+        stop_failing_allocations();
+        std::map<std::string, std::int32_t> truth{{first, 2}, {second, 3}, {"x", 4}};
+        std::int32_t next_id = 5;
         for (int i = 0; i < 20000; ++i) {
             std::uniform_int_distribution<int> length_of(1, shape.max_length);
             std::uniform_int_distribution<std::size_t> letter(0, shape.alphabet.size() - 1);
@@ -207,16 +242,24 @@ TEST(StringDictionaryTest, AgreesWithAPlainMap) {
             } else {
                 expected = found->second;
             }
-            std::int32_t got =
-                intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-            ASSERT_EQ(got, expected) << shape.name << ", step " << i << ", text '" << text << "'";
+            const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+            ASSERT_EQ(intern_bytes(recent, bytes, text.size()), expected)
+                << shape.name << ", step " << i << ", text '" << text << "'";
+            ASSERT_EQ(intern_bytes(plain, bytes, text.size()), expected)
+                << shape.name << ", plain, step " << i << ", text '" << text << "'";
         }
+        EXPECT_EQ(dictionary_heap_bytes(recent),
+                  dictionary_heap_bytes(plain) + recent_texts_bytes());
         for (const auto& [text, id] : truth) {
-            ASSERT_EQ(
-                intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size()),
-                id)
+            const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+            ASSERT_EQ(intern_bytes(recent, bytes, text.size()), id)
+                << shape.name << ": '" << text << "'";
+            ASSERT_EQ(intern_bytes(plain, bytes, text.size()), id)
                 << shape.name << ": '" << text << "'";
         }
+        Stored in_order(truth.begin(), truth.end());
+        EXPECT_EQ(stored_texts(recent), in_order) << shape.name;
+        EXPECT_EQ(stored_texts(plain), in_order) << shape.name;
     }
 }
 

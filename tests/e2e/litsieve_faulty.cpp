@@ -3,15 +3,14 @@
 // n-th allocation fail, and every later one, as an exhausted heap would. The
 // shipped litsieve is built without this file and never reads the
 // environment.
-#include "normaliser/allocation.h"
+#include "analyzer/litsieve.h"
+#include "tests/support/allocation_faults.h"
 
 #include <cstdlib>
 
-int litsieve_main(int argc, char** argv); // analyzer/litsieve.cpp, built with main renamed
-
 int main(int argc, char** argv) {
     if (const char* n = std::getenv("LITSIEVE_FAIL_AT")) {
-        allocation_fail_at = std::strtol(n, nullptr, 10);
+        fail_allocations_from(std::strtol(n, nullptr, 10));
     }
-    return litsieve_main(argc, argv);
+    return run_litsieve(argc, argv);
 }

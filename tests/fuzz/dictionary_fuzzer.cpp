@@ -8,13 +8,16 @@
 //     intern_string and intern_bytes agree on texts without NUL;
 //  2. afterwards every stored text is found again with its id, the counter
 //     holds the last id, and a null text yields 0;
-//  3. walking the trie gives back exactly the map: each stored text once,
-//     with its id, and every fragment without a next has an id.
+//  3. visiting the texts gives back exactly the map: each stored text once,
+//     with its id, in ascending byte order (and, with assertions on, every
+//     fragment of the trie without a next has an id).
 #include "tests/fuzz/fuzz_support.h"
 
 #include "analyzer/string_dictionary.h"
 
 #include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -25,43 +28,21 @@ std::int32_t intern(StringDictionary* d, const std::string& text) {
     return intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
 
-// Every text the trie holds, with its id (rule 3), walked without recursion
-// because a chain of branch states can be as deep as a text is long.
-Texts walk(const StringDictionary* d) {
-    Texts found;
-    struct Visit {
-        StateIndex state;
-        std::string prefix;
-    };
-    std::vector<Visit> pending;
-    if (d->root != NO_STATE) pending.push_back({d->root, ""});
-    auto found_text = [&found](const std::string& text, std::int32_t id) {
-        FUZZ_CHECK(id >= 2 && id <= 0x7fffffff, "a stored id is at least 2");
-        FUZZ_CHECK(found.emplace(text, id).second, "a text is stored once");
-    };
-    while (!pending.empty()) {
-        Visit v = std::move(pending.back());
-        pending.pop_back();
-        FUZZ_CHECK(v.state < d->state_count, "a state index lies in the pool");
-        const State& s = d->states[v.state];
-        if (s.length > 0) {
-            std::string text = v.prefix + std::string(reinterpret_cast<const char*>(s.data.bytes),
-                                                      static_cast<std::size_t>(s.length));
-            FUZZ_CHECK(s.next != NO_STATE || s.id > 0, "a fragment without a next has an id");
-            if (s.id > 0) found_text(text, s.id);
-            if (s.next != NO_STATE) pending.push_back({s.next, std::move(text)});
-        } else if (s.length == STATE_END_MARKER) {
-            found_text(v.prefix, s.id);
-            if (s.next != NO_STATE) pending.push_back({s.next, v.prefix});
-        } else {
-            FUZZ_CHECK(s.length == STATE_BRANCH && s.id == 0, "a branch has no id");
-            for (int b = 0; b < 256; ++b) {
-                StateIndex slot = s.data.table->slot[b];
-                if (slot != NO_STATE) pending.push_back({slot, v.prefix + static_cast<char>(b)});
-            }
-        }
-    }
-    return found;
+// Every text the dictionary holds, with its id (rule 3), as visit_texts
+// gives them: each once, in ascending byte order.
+bool found_text(void* context, const unsigned char* text, std::size_t length, std::int32_t id) {
+    auto* found = static_cast<std::vector<std::pair<std::string, std::int32_t>>*>(context);
+    std::string t(reinterpret_cast<const char*>(text), length);
+    FUZZ_CHECK(id >= 2, "a stored id is at least 2");
+    FUZZ_CHECK(found->empty() || found->back().first < t, "texts come once, in ascending order");
+    found->emplace_back(std::move(t), id);
+    return true;
+}
+
+Texts stored_texts(const StringDictionary* d) {
+    std::vector<std::pair<std::string, std::int32_t>> found;
+    visit_texts(d, found_text, &found);
+    return Texts(found.begin(), found.end());
 }
 
 } // namespace
@@ -96,11 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                     " expected " + std::to_string(want));
     }
     FUZZ_CHECK(intern_string(d, nullptr) == 0, "a null text yields 0");
-    FUZZ_CHECK(d->id_counter == next_id - 1, "the counter holds the last id");
+    FUZZ_CHECK(dictionary_last_id(d) == next_id - 1, "the counter holds the last id");
     for (const auto& [text, id] : expected) {
         FUZZ_CHECK(intern(d, text) == id, "a stored text is found again");
     }
-    FUZZ_CHECK(walk(d) == expected, "the trie holds exactly the texts interned");
+    FUZZ_CHECK(stored_texts(d) == expected, "the dictionary holds exactly the texts interned");
     free_tracked();
     return 0;
 }

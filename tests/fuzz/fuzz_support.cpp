@@ -2,6 +2,7 @@
 
 #include "normaliser/lexer.h"
 #include "normaliser/parser.h"
+#include "platform/system_calls.h"
 
 #include <csetjmp>
 #include <unordered_set>
@@ -13,64 +14,15 @@ namespace {
 std::jmp_buf exit_jump;
 bool exits_armed = false;
 int exit_status = 0;
+long (*outer_write)(int, const void*, std::size_t) = nullptr;
+void (*outer_exit)(int) = nullptr;
 
-bool tracking = false;
 // Blocks handed out while tracking and not freed since. Its own nodes come
-// from operator new, which is not wrapped.
+// from operator new, which does not go through sys.
 std::unordered_set<void*>* tracked_blocks;
+SystemCalls untracked; // the allocation entries start_tracking replaced
 
-} // namespace
-
-extern "C" {
-[[noreturn]] void __real_exit(int status);
-int __real_fputs(const char* text, std::FILE* stream);
-void* __real_realloc(void* block, std::size_t size);
-void* __real_calloc(std::size_t count, std::size_t size);
-void __real_free(void* block);
-
-[[noreturn]] void __wrap_exit(int status) {
-    if (exits_armed) guarded_exit(status);
-    __real_exit(status);
-}
-
-int __wrap_fputs(const char* text, std::FILE* stream) {
-    if (exits_armed && stream == stderr) {
-        captured_stderr += text;
-        return 1;
-    }
-    return __real_fputs(text, stream);
-}
-
-void* __wrap_realloc(void* block, std::size_t size) {
-    void* grown = __real_realloc(block, size);
-    if (tracking && grown != nullptr) {
-        if (block != nullptr && tracked_blocks->erase(block) == 0) {
-            fuzz_failure(__FILE__, __LINE__, "block != nullptr", "an untracked block was grown");
-        }
-        tracked_blocks->insert(grown);
-    }
-    return grown;
-}
-
-void* __wrap_calloc(std::size_t count, std::size_t size) {
-    void* block = __real_calloc(count, size);
-    if (tracking && block != nullptr) tracked_blocks->insert(block);
-    return block;
-}
-
-void __wrap_free(void* block) {
-    if (tracking && block != nullptr) tracked_blocks->erase(block);
-    __real_free(block);
-}
-}
-
-void fuzz_failure(const char* file, int line, const char* condition, const std::string& what) {
-    std::fprintf(stderr, "\n%s:%d: check failed: %s\n  %s\n", file, line, condition, what.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
-
-void guarded_exit(int status) {
+[[noreturn]] void guarded_exit(int status) {
     if (!exits_armed) {
         fuzz_failure(__FILE__, __LINE__, "exits_armed", "exit outside run_guarded");
     }
@@ -79,27 +31,76 @@ void guarded_exit(int status) {
     std::longjmp(exit_jump, 1);
 }
 
+long capturing_write(int fd, const void* buffer, std::size_t count) {
+    if (fd != 2) return outer_write(fd, buffer, count);
+    captured_stderr.append(static_cast<const char*>(buffer), count);
+    return static_cast<long>(count);
+}
+
+void* tracking_realloc(void* block, std::size_t size) {
+    void* grown = untracked.realloc(block, size);
+    if (grown != nullptr) {
+        if (block != nullptr && tracked_blocks->erase(block) == 0) {
+            fuzz_failure(__FILE__, __LINE__, "block != nullptr", "an untracked block was grown");
+        }
+        tracked_blocks->insert(grown);
+    }
+    return grown;
+}
+
+void* tracking_calloc(std::size_t count, std::size_t size) {
+    void* block = untracked.calloc(count, size);
+    if (block != nullptr) tracked_blocks->insert(block);
+    return block;
+}
+
+void tracking_free(void* block) {
+    if (block != nullptr) tracked_blocks->erase(block);
+    untracked.free(block);
+}
+
+} // namespace
+
+void fuzz_failure(const char* file, int line, const char* condition, const std::string& what) {
+    std::fprintf(stderr, "\n%s:%d: check failed: %s\n  %s\n", file, line, condition, what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
 bool run_guarded(void (*body)(void* context), void* context, int* status) {
     captured_stderr.clear();
+    outer_write = sys.write;
+    outer_exit = sys.exit;
+    sys.write = capturing_write;
+    sys.exit = guarded_exit;
     exits_armed = true;
+    bool returned = true;
     if (setjmp(exit_jump) == 0) {
         body(context);
         exits_armed = false;
-        return true;
+    } else {
+        returned = false;
+        *status = exit_status;
     }
-    *status = exit_status;
-    return false;
+    sys.write = outer_write;
+    sys.exit = outer_exit;
+    return returned;
 }
 
 void start_tracking() {
     if (tracked_blocks == nullptr) tracked_blocks = new std::unordered_set<void*>;
     tracked_blocks->clear();
-    tracking = true;
+    untracked = sys;
+    sys.realloc = tracking_realloc;
+    sys.calloc = tracking_calloc;
+    sys.free = tracking_free;
 }
 
 void free_tracked() {
-    tracking = false;
-    for (void* block : *tracked_blocks) __real_free(block);
+    sys.realloc = untracked.realloc;
+    sys.calloc = untracked.calloc;
+    sys.free = untracked.free;
+    for (void* block : *tracked_blocks) untracked.free(block);
     tracked_blocks->clear();
 }
 

@@ -8,7 +8,8 @@
 //     the run with "syntax error" (no token) or "yacc stack overflow" (5000
 //     tokens or more), status -1;
 //  3. the normalised text never starts with a blank, and ends with one or
-//     has two in a row only inside a comment, the one token that keeps them.
+//     has two in a row only inside a comment, the one token that keeps them;
+//  4. the plain path (parse_shortcuts all off) gives the same text.
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/fuzz/reference_normaliser.h"
 
@@ -109,10 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int status = 0;
     bool accepted = run_guarded(parse, nullptr, &status);
     if (expected.empty()) {
-        FUZZ_CHECK(!accepted && status == FATAL_STATUS && captured_stderr == "syntax error",
+        FUZZ_CHECK(!accepted && status == EXIT_INPUT && captured_stderr == "syntax error",
                    "a text without tokens: '" + captured_stderr + "'");
     } else if (expected.size() > REFERENCE_MOST_TOKENS) {
-        FUZZ_CHECK(!accepted && status == FATAL_STATUS && captured_stderr == "yacc stack overflow",
+        FUZZ_CHECK(!accepted && status == EXIT_INPUT && captured_stderr == "yacc stack overflow",
                    std::to_string(expected.size()) + " tokens: '" + captured_stderr + "'");
     } else {
         FUZZ_CHECK(accepted, "a statement of " + std::to_string(expected.size()) +
@@ -124,6 +125,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(got == want, "normalised '" + shown(got) + "' expected '" + shown(want) + "'");
         check_blanks(got, expected);
         release_normalized_text();
+        // The plain path: the table loop alone, one reduction a step.
+        const ParseShortcuts all_on = parse_shortcuts;
+        parse_shortcuts = ParseShortcuts{false, false};
+        input_cursor = text.data();
+        parse_statement();
+        std::string plain(normalized_text, normalized_length);
+        release_normalized_text();
+        parse_shortcuts = all_on;
+        FUZZ_CHECK(plain == got,
+                   "plain path '" + shown(plain) + "' shortcuts '" + shown(got) + "'");
     }
     FUZZ_CHECK(normalized_text == nullptr, "normalized_text is null between statements");
     // After the parse, which prepares the lexer for this text, whatever

@@ -1,6 +1,7 @@
-// The WM_COMMAND table: every tool id launches quillon.exe with its own
-// switch, exactly as the shell is to be called; other ids go to default
-// processing; About, Quit and re-activation do their one thing each.
+// The tool table and the WM_COMMAND handler: every tool id launches
+// quillon.exe with its own switch, exactly as the shell is to be called, and
+// has its own icon for the menu; other ids go to default processing; About,
+// Quit and re-activation do their one thing each.
 #include "launcher/commands.h"
 #include "launcher/launcher.h"
 #include "launcher/resource.h"
@@ -39,13 +40,15 @@ BOOL WINAPI NoKillTimer(HWND, UINT_PTR) {
 // The menu's tool rows as the product documents them, kept apart from the
 // code's own table so that a wrong row there is caught here.
 // clang-format off
-const struct { UINT id; const char *toolSwitch; } EXPECTED[] = {
-    {40008, "/HOME"},    {32773, "/WATCH"},  {40001, "/COMPARE"}, {40002, "/KEYS"},
-    {40003, "/ADVISE"},  {40029, "/STORAGE"},{40031, "/RANK"},    {40034, "/PRIVS"},
-    {40009, "/STATS"},   {40004, "/REDO"},   {40022, "/NOTIFY"},  {40006, "/TRACK"},
-    {40035, "/FIXES"},   {40023, "/TASKS"},  {40026, "/MODULES"}, {40007, "/SCRIPT"},
-    {40024, "/TIMER"},   {40025, "/CLASSES"},{40005, "/STRESS"},  {40021, "/PACK"},
-    {40030, "/MOVE"},    {40027, "/IMPORT"}, {40028, "/BLOB"},    {40033, "/SAMPLES"},
+const struct { UINT id; const char *toolSwitch; UINT icon; } EXPECTED[] = {
+    {40008, "/HOME", 112},    {32773, "/WATCH", 101},   {40001, "/COMPARE", 109},
+    {40002, "/KEYS", 106},    {40003, "/ADVISE", 105},  {40029, "/STORAGE", 125},
+    {40031, "/RANK", 128},    {40034, "/PRIVS", 129},   {40009, "/STATS", 108},
+    {40004, "/REDO", 107},    {40022, "/NOTIFY", 114},  {40006, "/TRACK", 102},
+    {40035, "/FIXES", 130},   {40023, "/TASKS", 119},   {40026, "/MODULES", 118},
+    {40007, "/SCRIPT", 110},  {40024, "/TIMER", 116},   {40025, "/CLASSES", 113},
+    {40005, "/STRESS", 103},  {40021, "/PACK", 115},    {40030, "/MOVE", 126},
+    {40027, "/IMPORT", 122},  {40028, "/BLOB", 124},    {40033, "/SAMPLES", 127},
 };
 // clang-format on
 
@@ -101,6 +104,22 @@ TEST_F(CommandTest, TableHasTwentyFourRowsWithDistinctIdsAndSwitches) {
     EXPECT_EQ(TOOL_COMMAND_COUNT, std::size(EXPECTED));
 }
 
+TEST(ToolIconTest, EveryToolHasItsOwnLoadableIcon) {
+    std::set<UINT> icons;
+    for (const auto& row : EXPECTED) {
+        EXPECT_EQ(ToolIconForCommand(row.id), row.icon) << row.id;
+        icons.insert(row.icon);
+        HANDLE image = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(row.icon), IMAGE_ICON,
+                                  16, 16, LR_DEFAULTCOLOR);
+        EXPECT_NE(image, nullptr) << "icon " << row.icon;
+        DestroyIcon(static_cast<HICON>(image));
+    }
+    EXPECT_EQ(icons.size(), TOOL_COMMAND_COUNT);
+    // About, Quit, unassigned ids and non-commands have no icon.
+    for (UINT none : {104u, 105u, 0u, 40010u, 40020u, 40032u, 100u, 300u, 0x8004u})
+        EXPECT_EQ(ToolIconForCommand(none), 0u) << none;
+}
+
 TEST_F(CommandTest, UnassignedIdsGoToDefaultProcessing) {
     std::vector<UINT> ids = {0, 1, 2, 103, 106, 300, 32771, 40000, 40032, 40036, 65535};
     for (UINT id = 40010; id <= 40020; ++id) ids.push_back(id);
@@ -149,6 +168,8 @@ void CALLBACK CloseAbout(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 TEST_F(CommandTest, AboutOpensTheModalBoxOwnedByTheWindow) {
+    // As start-up does: the dialog comes from the program's module.
+    appInstance = GetModuleHandleA(nullptr);
     ASSERT_NE(RegisterHyperlinkClass(), 0);
     SetTimer(nullptr, 0, 50, CloseAbout);
     EXPECT_EQ(HandleCommand(window, IDM_ABOUT, 0), 0);

@@ -1,18 +1,15 @@
 #include "normaliser/lexer.h"
 #include "normaliser/parser.h"
+#include "normaliser/upper_case.h"
+#include "platform/exit_statuses.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
-
-// An exit status of -1 as the parent sees it.
-#ifdef _WIN32
-constexpr int FATAL_STATUS = -1;
-#else
-constexpr int FATAL_STATUS = 255;
-#endif
 
 std::string normalise(const std::string& text) {
     input_cursor = text.c_str();
@@ -141,26 +138,139 @@ TEST(ParserTest, IdentifiersUpperCasedWhateverFollows) {
     }
 }
 
+// Every combination of the parse's shortcuts, all on first.
+const ParseShortcuts shortcut_combinations[] = {
+    {true, true}, {true, false}, {false, true}, {false, false}};
+
+std::string named(const ParseShortcuts& s) {
+    return std::string("token loop ") + (s.token_loop ? "on" : "off") + ", reduction chains " +
+           (s.reduction_chains ? "on" : "off");
+}
+
+// A statement of random tokens of every kind, with the spacing, letter case
+// and lengths (around the eight-byte word) that the shortcuts treat apart.
+std::string random_statement(std::mt19937& random) {
+    static const char* const pieces[] = {"select",
+                                         "FROM",
+                                         "Where",
+                                         "_x1",
+                                         "abcdefg",
+                                         "abcdefgh",
+                                         "abcdefghi",
+                                         "a",
+                                         "Z",
+                                         "t9_z",
+                                         "1",
+                                         "23.5e+2",
+                                         "7.",
+                                         "'x'",
+                                         "'it''s'",
+                                         "'01-Jan-2003'",
+                                         "'31-dec-99 1:2'",
+                                         "'",
+                                         "\\* hint *\\",
+                                         "\\* open",
+                                         "(",
+                                         ")",
+                                         ",",
+                                         "=",
+                                         "<",
+                                         ";",
+                                         ":",
+                                         "*",
+                                         "-",
+                                         "\xE9",
+                                         "\xFF",
+                                         "caf\xE9",
+                                         "\x7F"};
+    static const char* const gaps[] = {"", " ", "  ", "\t", "\n", "\r\n "};
+    std::uniform_int_distribution<std::size_t> piece(0, sizeof pieces / sizeof *pieces - 1);
+    std::uniform_int_distribution<std::size_t> gap(0, sizeof gaps / sizeof *gaps - 1);
+    std::uniform_int_distribution<int> count(1, 60);
+    std::string text;
+    for (int n = count(random); n > 0; --n) {
+        text += gaps[gap(random)];
+        text += pieces[piece(random)];
+    }
+    return text;
+}
+
+// The shortcuts change how fast the text is made, never the text: each
+// combination of them, down to the plain table loop with one reduction per
+// step, gives the same bytes on random statements and on the statement of
+// the most tokens.
+TEST(ParserTest, ShortcutsAgreeWithThePlainPath) {
+    std::mt19937 random(20261207); // fixed seed: reproducible
+    std::vector<std::string> texts = {tokens(PARSER_STACK_DEPTH - 1), "x", "x y", "'a' b"};
+    for (int i = 0; i < 3000; ++i) texts.push_back(random_statement(random));
+    const ParseShortcuts all_on = parse_shortcuts;
+    for (const std::string& text : texts) {
+        std::string expected = normalise(text);
+        for (const ParseShortcuts& shortcuts : shortcut_combinations) {
+            parse_shortcuts = shortcuts;
+            ASSERT_EQ(normalise(text), expected) << named(shortcuts) << ": [" << text << "]";
+        }
+        parse_shortcuts = all_on;
+    }
+}
+
 using ParserDeathTest = ::testing::Test;
 
 TEST(ParserDeathTest, StatementWithoutTokensIsASyntaxError) {
     const char* texts[] = {"", " \t\r\n", "\0select"};
     for (const char* text : texts) {
         input_cursor = text;
-        EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(FATAL_STATUS), "^syntax error$")
+        EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(EXIT_INPUT_SEEN), "^syntax error$")
             << "text: [" << text << "]";
     }
 }
 
 TEST(ParserDeathTest, FiveThousandTokensOverflowTheStack) {
     std::string text = tokens(PARSER_STACK_DEPTH);
-    input_cursor = text.c_str();
-    EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(FATAL_STATUS),
-                "^yacc stack overflow$");
+    for (const ParseShortcuts& shortcuts : shortcut_combinations) {
+        parse_shortcuts = shortcuts;
+        input_cursor = text.c_str();
+        EXPECT_EXIT(parse_statement(), ::testing::ExitedWithCode(EXIT_INPUT_SEEN),
+                    "^yacc stack overflow$")
+            << named(shortcuts);
+    }
+    parse_shortcuts = shortcut_combinations[0];
+}
+
+// Identifiers upper-cased a word at a time against the plain byte-by-byte
+// copy: every identifier byte at every place of a word, lengths around the
+// word size, and every distance to the statement's end, down to the one
+// where a word no longer fits and the plain copy takes over. Past the copy
+// the word store may leave changed bytes, but only within WORD_SLACK.
+TEST(UpperCaseTest, IdentifierWordsAgreeWithThePlainCopy) {
+    const std::string identifier_bytes =
+        "_0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    for (std::size_t length = 1; length <= 25; ++length) {
+        for (std::size_t start = 0; start < identifier_bytes.size(); ++start) {
+            std::string text;
+            for (std::size_t i = 0; i < length; ++i) {
+                text += identifier_bytes[(start + 5 * i) % identifier_bytes.size()];
+            }
+            for (std::size_t after = 0; after <= 9; ++after) {
+                std::string statement = text + std::string(after, '\xff');
+                statement += '\0'; // the limit is one past the NUL
+                const char* limit = statement.data() + statement.size();
+                std::string plain(length + WORD_SLACK, '#');
+                std::string words(length + WORD_SLACK, '#');
+                copy_upper(&plain[0], statement.data(), length);
+                char* end = copy_identifier_upper(&words[0], statement.data(), length, limit);
+                ASSERT_EQ(end, &words[0] + length);
+                ASSERT_EQ(words.substr(0, length), plain.substr(0, length))
+                    << "[" << text << "], " << after << " bytes after it";
+                ASSERT_EQ(words[length + WORD_SLACK - 1], '#') << "a store past the slack";
+            }
+        }
+    }
 }
 
 TEST(ParserDeathTest, FatalErrorWritesTheMessageAlone) {
-    EXPECT_EXIT(fatal_error("any words"), ::testing::ExitedWithCode(FATAL_STATUS), "^any words$");
+    EXPECT_EXIT(fatal_error("any words"), ::testing::ExitedWithCode(EXIT_INPUT_SEEN),
+                "^any words$");
 }
 
 } // namespace

@@ -5,11 +5,16 @@ Loads pages written by the built litrank from hostile statements and checks,
 on the DOM the browser dumps after the page's script has run: no console
 message or uncaught error, the script finished (data-ready), one bar per
 group in the chart, every hostile text shown as text (no element of its own,
-no handler run), and that clicking the column headers sorts the table.
+no handler run), control, bidi and invisible characters shown as visible
+marks, that clicking the column headers sorts the table, and that the
+page's content security policy refuses inline handlers and scripts that
+are not the page's own.
 
 Exit status 77 (CTest: skipped) when no chromium is installed.
 """
 import argparse
+import base64
+import hashlib
 import html.parser
 import os
 import shutil
@@ -36,6 +41,14 @@ HOSTILE = [
 ]
 NOT_UTF8 = b"select 'bad \xe9 byte' from t6 where y = '<!--'"
 NOT_UTF8_SHOWN = "select 'bad \\xE9 byte' from t6 where y = '<!--'"
+# Characters that would make the text read differently from what it is: a
+# right-to-left override that turns "dcba" around, bidi isolates, zero-width
+# characters, a C1 control (CSI) and a C0 one. Each shows as a mark.
+INVISIBLE = ("select 'abc\u202edcba' from t7 where n = '\u200b\u2066x\u2069\ufeff"
+             "\u009b2J\u200d' and m = '\x1b[0m'")
+INVISIBLE_SHOWN = ("select 'abc\\u{202E}dcba' from t7 where n = '\\u{200B}\\u{2066}x"
+                   "\\u{2069}\\u{FEFF}\\u{009B}2J\\u{200D}' and m = '\\x1B[0m'")
+INVISIBLE_CHARACTERS = "\u202e\u200b\u2066\u2069\ufeff\u009b\u200d\x1b"
 
 
 def rec(rid, data):
@@ -105,7 +118,7 @@ class BrowserTest(unittest.TestCase):
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory(prefix="litrank-browser-")
         cls.dir = cls.tmp.name
-        records = [rec(i + 1, text) for i, text in enumerate(HOSTILE + [NOT_UTF8])]
+        records = [rec(i + 1, text) for i, text in enumerate(HOSTILE + [NOT_UTF8, INVISIBLE])]
         # The comment statement again: its group has a second member.
         records.append(rec(50, HOSTILE[2].replace("b = 3", "b = 4")))
         # Groups of different sizes, so that sorting has something to do.
@@ -113,7 +126,7 @@ class BrowserTest(unittest.TestCase):
             records.append(rec(100 + i, "select c%d from t%d where k = %d" % (i % 9, i % 9, i)))
         with open(os.path.join(cls.dir, "in.rec"), "wb") as f:
             f.write(b"".join(records))
-        cls.groups = len(HOSTILE) + 1 + 9
+        cls.groups = len(HOSTILE) + 2 + 9
 
     @classmethod
     def tearDownClass(cls):
@@ -139,8 +152,21 @@ class BrowserTest(unittest.TestCase):
         log = proc.stderr.decode("utf-8", "replace").splitlines()
         console = [line for line in log if ":CONSOLE" in line or "Uncaught" in line]
         dom = Dom()
-        dom.feed(proc.stdout.decode("utf-8"))
+        dom.text = proc.stdout.decode("utf-8")
+        dom.feed(dom.text)
         return dom, console
+
+    def with_script(self, path, probe):
+        """Adds `probe` as a script of its own before </body>, and its digest
+        to the page's policy, as the page does for its own script."""
+        with open(path, encoding="utf-8") as f:
+            page = f.read()
+        self.assertEqual(page.count("</body>"), 1)
+        self.assertEqual(page.count("script-src '"), 1)
+        digest = base64.b64encode(hashlib.sha256(probe.encode()).digest()).decode()
+        page = page.replace("script-src '", "script-src 'sha256-%s' '" % digest)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(page.replace("</body>", "<script>%s</script>\n</body>" % probe))
 
     def test_page_loads_clean_with_one_bar_per_group(self):
         for top, shown in ((0, self.groups), (5, 5)):
@@ -161,8 +187,14 @@ class BrowserTest(unittest.TestCase):
         dom, console = self.load(self.page("all.html", "-n", "0"))
         self.assertEqual(console, [])
         examples = {row[7] for row in dom.rows}
-        for text in HOSTILE + [NOT_UTF8_SHOWN]:
+        for text in HOSTILE + [NOT_UTF8_SHOWN, INVISIBLE_SHOWN]:
             self.assertIn(text, examples)
+        for c in INVISIBLE_CHARACTERS:
+            self.assertNotIn(c, dom.text, "U+%04X reached the page" % ord(c))
+        # Marked, so that an escape is not mistaken for the same text typed
+        # in a statement; in the chart's tooltip (a title) plainly.
+        for mark in ("\\u{202E}", "\\u{2066}", "\\u{009B}", "\\x1B"):
+            self.assertIn('<span class="byte">%s</span>' % mark, dom.text)
         normalised = {row[6] for row in dom.rows}
         self.assertIn("SELECT \\* </SCRIPT><IMG SRC=X ONERROR=ALERT(1)> * \\ FROM T3 WHERE B = :N",
                       normalised)
@@ -173,7 +205,7 @@ class BrowserTest(unittest.TestCase):
             page = f.read()
         # Clicks on headers after the page's own script, recording the
         # order of one column after each click on <html>.
-        probe = """<script>
+        probe = """
 (function () {
   var heads = document.querySelectorAll("#groups thead th button");
   var rows = function (c) {
@@ -187,11 +219,8 @@ class BrowserTest(unittest.TestCase):
   heads[0].click(); seen.push(rows(0).join(","));
   document.documentElement.setAttribute("data-probe", seen.join("|"));
 })();
-</script>
-</body>"""
-        self.assertEqual(page.count("</body>"), 1)
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(page.replace("</body>", probe))
+"""
+        self.with_script(path, probe)
         dom, console = self.load(path)
         self.assertEqual(console, [])
         size_down, size_up, first_id, rank_up = dom.root["data-probe"].split("|")
@@ -205,6 +234,28 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual([int(v) for v in rank_up.split(",")], list(range(1, self.groups + 1)))
 
 
+    def test_policy_refuses_inline_handlers_and_scripts(self):
+        """Markup that escaping let through would still not run: the policy
+        allows the page's own script only. Without the policy the same
+        markup runs, so the check can fail."""
+        injected = ('<img src="x" onerror="%s">'
+                    '<svg width="1" height="1" onload="%s"></svg>'
+                    '<script>%s</script>' % (PWN, PWN, PWN))
+        with open(self.page("policy.html", "-n", "0"), encoding="utf-8") as f:
+            page = f.read()
+        start = page.index('<meta http-equiv="Content-Security-Policy"')
+        unprotected = page[:start] + page[page.index(">", start) + 1:]
+        for name, text, pwned in (("protected.html", page, None),
+                                  ("unprotected.html", unprotected, "1")):
+            with self.subTest(name):
+                path = os.path.join(self.dir, name)
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(text.replace("</body>", injected + "</body>"))
+                dom, console = self.load(path)
+                self.assertEqual(dom.root.get("data-ready"), "1", "the page's script ran")
+                self.assertEqual(dom.root.get("data-pwned"), pwned)
+
+
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
@@ -214,7 +265,7 @@ def main():
     OPTIONS.exe = os.path.abspath(OPTIONS.exe)
     OPTIONS.chromium = OPTIONS.chromium or find_chromium()
     if OPTIONS.chromium is None:
-        print("litrank_browser: skipped: no chromium installed (tools/bootstrap.sh installs it)")
+        print("litrank_browser: skipped: no chromium installed (tools/bootstrap.sh all installs it)")
         sys.exit(SKIPPED)
     result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=1, exit=False).result
     sys.exit(0 if result.wasSuccessful() else 1)

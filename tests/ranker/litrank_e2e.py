@@ -149,6 +149,39 @@ class ReportCheckTest(LitrankCase):
         self.assertEqual((run.status, run.stderr), (255, b"Can't open none.txt file.\n"))
 
 
+# Statements that would act on a terminal or read as something else: an ESC
+# colour sequence, a C1 CSI (U+009B) that clears the screen, a right-to-left
+# override, bidi isolates, zero-width characters and a byte-order mark.
+HOSTILE = [
+    (1, "select '\x1b[31mred' from t1".encode()),
+    (2, "select '\u009b2J' from t2".encode()),
+    (3, "select 'abc\u202edcba' from t3".encode()),
+    (4, "select '\u2066x\u2069\u200b\u200d\ufeff' from t4".encode()),
+]
+HOSTILE_SHOWN = [b"select '\\x1B[31mred' from t1", b"select '\\u{009B}2J' from t2",
+                 b"select 'abc\\u{202E}dcba' from t3",
+                 b"select '\\u{2066}x\\u{2069}\\u{200B}\\u{200D}\\u{FEFF}' from t4"]
+RAW = ["\x1b", "\u009b", "\u202e", "\u2066", "\u2069", "\u200b", "\u200d", "\ufeff"]
+
+
+class HostileTextTest(LitrankCase):
+    def test_listing_shows_escapes_only(self):
+        self.write("in.rec", b"".join(rec(rid, text) for rid, text in HOSTILE))
+        run = self.run_rank("in.rec")
+        self.assertEqual((run.status, run.stderr), (0, b""))
+        for shown in HOSTILE_SHOWN:
+            self.assertIn(b"  " + shown + b"\n", run.stdout)
+        for c in RAW:
+            self.assertNotIn(c.encode(), run.stdout, "U+%04X reached the listing" % ord(c))
+
+    def test_tsv_escapes_controls_and_keeps_other_characters(self):
+        self.write("in.rec", b"".join(rec(rid, text) for rid, text in HOSTILE))
+        statements = {row[5]: row[7] for row in self.tsv_rows(self.run_rank("--tsv", "in.rec"))}
+        self.assertEqual(statements[b"1"], b"select '\\x1B[31mred' from t1")
+        self.assertEqual(statements[b"2"], b"select '\\u{009B}2J' from t2")
+        self.assertEqual(statements[b"3"], HOSTILE[2][1], "bidi controls are kept as they are")
+
+
 class FailureTest(LitrankCase):
     """The failures litsieve has: the same messages and statuses."""
 

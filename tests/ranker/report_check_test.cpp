@@ -1,5 +1,6 @@
 #include "ranker/report_check.h"
 
+#include "platform/exit_statuses.h"
 #include "ranker/ranking.h"
 
 #include <gtest/gtest.h>
@@ -10,13 +11,6 @@
 #include <string>
 
 namespace {
-
-// -1 shows as 255 to a POSIX parent.
-#ifdef _WIN32
-constexpr int STATUS_BAD_INPUT = -1;
-#else
-constexpr int STATUS_BAD_INPUT = 255;
-#endif
 
 // Records 5, 7, 9, 12: 5, 9 and 12 share a text, 7 is alone (group 2).
 void feed_example() {
@@ -71,7 +65,7 @@ TEST(ReportCheckDeathTest, EmptyInputTakesOnlyAnEmptyReport) {
         EXPECT_EXIT((empty_input(), check_and_exit(path)), ::testing::ExitedWithCode(0), "^$");
     }
     std::string path = write_file("empty", "5\t1\t3\t5\r\n");
-    EXPECT_EXIT((empty_input(), check_and_exit(path)), ::testing::ExitedWithCode(STATUS_BAD_INPUT),
+    EXPECT_EXIT((empty_input(), check_and_exit(path)), ::testing::ExitedWithCode(EXIT_INPUT_SEEN),
                 "line 1 should be the end of the file");
 }
 
@@ -104,13 +98,13 @@ TEST(ReportCheckDeathTest, FirstMismatchingLineIsNamed) {
         std::string expected =
             std::string("Report .*report_check_bad does not belong to in.rec: ") + c.message;
         EXPECT_EXIT((feed_example(), check_report(path.c_str(), "in.rec")),
-                    ::testing::ExitedWithCode(STATUS_BAD_INPUT), expected);
+                    ::testing::ExitedWithCode(EXIT_INPUT_SEEN), expected);
     }
 }
 
 TEST(ReportCheckDeathTest, MissingReportIsABadInput) {
     EXPECT_EXIT((feed_example(), check_report("no/such/report.txt", "in.rec")),
-                ::testing::ExitedWithCode(STATUS_BAD_INPUT),
+                ::testing::ExitedWithCode(EXIT_INPUT_SEEN),
                 "^Can't open no/such/report.txt file.\n$");
 }
 

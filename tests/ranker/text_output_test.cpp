@@ -88,6 +88,22 @@ TEST(TerminalTextTest, OneLineCutToTheWidth) {
          "cdef",
          6, "ab..."}, // \x01 would not fit
         {"abcdef", 2, ".."},
+        // C1 controls (CSI), bidi overrides and isolates, zero-width
+        // characters: escapes, each as wide as it is written.
+        {"a\xC2\x9B"
+         "2Jb",
+         0, "a\\u{009B}2Jb"},
+        {"'abc\xE2\x80\xAE"
+         "dcba'",
+         0, "'abc\\u{202E}dcba'"},
+        {"x\xE2\x81\xA6y\xE2\x81\xA9z\xE2\x80\x8Bw\xEF\xBB\xBF", 0,
+         "x\\u{2066}y\\u{2069}z\\u{200B}w\\u{FEFF}"},
+        {"ab\xE2\x80\xAE"
+         "cdefghijkl",
+         11, "ab..."}, // the escape takes 8 columns
+        {"ab\xE2\x80\xAE"
+         "c",
+         11, "ab\\u{202E}c"},
     };
     for (const Case& c : cases) {
         std::size_t used = 0;
@@ -112,6 +128,12 @@ TEST(TsvTextTest, EveryByteRecoverable) {
         {"x\x01y\x7F", "x\\x01y\\x7F"},
         {"caf\xC3\xA9 b\xE9", "caf\xC3\xA9 b\xE9"}, // bytes >= 0x80 as they are
         {"'quoted' \"too\"", "'quoted' \"too\""},
+        {"csi\xC2\x9B"
+         "2J \x9B"
+         "2J",
+         "csi\\u{009B}2J \\x9B2J"},                                 // C1: as a character, as a byte
+        {"\xC2\x80\xC2\x9F\xC2\xA0", "\\u{0080}\\u{009F}\xC2\xA0"}, // no-break space as it is
+        {"rl\xE2\x80\xAE \xA0\xFF", "rl\xE2\x80\xAE \xA0\xFF"},     // other bytes as they are
     };
     for (const Case& c : cases) {
         EXPECT_EQ(written([&](OutBuffer* o) { out_tsv_text(o, c.text.data(), c.text.size()); }),
@@ -137,6 +159,13 @@ TEST(HtmlTextTest, TextStaysText) {
         {"\xC3", true, "<span class=\"byte\">\\xC3</span>"}, // cut sequence
         {"a\x01\x1B", false, "a\\x01\\x1B"},
         {"line\n\ttab\r\n", true, "line\n\ttab\r\n"},
+        {"v\x0B"
+         "f\x0C",
+         false, "v\\x0Bf\\x0C"},
+        {"'abc\xE2\x80\xAE"
+         "dcba'",
+         true, "&#39;abc<span class=\"byte\">\\u{202E}</span>dcba&#39;"},
+        {"\xE2\x80\x8B\xC2\x9B", false, "\\u{200B}\\u{009B}"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(

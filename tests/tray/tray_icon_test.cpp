@@ -132,7 +132,13 @@ TEST_F(TrayIconTest, InstallAddsTheFirstGenerationRecordForTheNotifiedWindow) {
     ASSERT_EQ(model.calls.size(), 1u);
     const ShellCall& add = model.calls[0];
     EXPECT_EQ(add.command, static_cast<DWORD>(NIM_ADD));
+#ifdef __i386__
     EXPECT_EQ(add.size, 88u);
+#else
+    // x86_64: hWnd and hIcon are 8 bytes wide and 8-aligned, so the tip
+    // starts at 40.
+    EXPECT_EQ(add.size, 104u);
+#endif
     EXPECT_EQ(add.window, notifyWindow);
     EXPECT_EQ(add.id, ICON_ID);
     EXPECT_EQ(add.flags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));

@@ -17,6 +17,7 @@
 
 #include <shellapi.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,7 +34,8 @@ const DWORD EXIT_LIMIT_MS = 15000;
 
 BOOL IconCall(DWORD command, HWND window, UINT id) {
     NOTIFYICONDATAA data = {};
-    data.cbSize = 88;
+    // The first-generation record: up to the end of a 64-byte tip.
+    data.cbSize = static_cast<DWORD>(offsetof(NOTIFYICONDATAA, szTip) + 64);
     data.hWnd = window;
     data.uID = id;
     return Shell_NotifyIconA(command, &data);

@@ -1,6 +1,7 @@
-// Checked allocation for litsieve. Every allocation of the program goes
-// through here, so that an exhausted heap ends the run the same way
-// everywhere and so that tests can make the n-th allocation fail.
+// Checked allocation for litsieve and litrank. Every block of the programs is
+// taken through here (and so through sys.realloc / sys.calloc), so that an
+// exhausted heap ends the run the same way everywhere, and so that a test can
+// make the n-th allocation fail by swapping those entries of `sys`.
 #pragma once
 
 #include <cstddef>
@@ -22,11 +23,8 @@ void* checked_realloc(void* block, std::size_t size, const char* message);
 void* checked_calloc(std::size_t count, std::size_t size, const char* message);
 
 // calloc(count, size) for a block the program can do without: null when it
-// cannot be had (or an injected failure says so), and the run goes on.
+// cannot be had, and the run goes on.
 void* optional_calloc(std::size_t count, std::size_t size);
 
-// Allocation fault injection. While `allocation_fail_at` is n > 0, the n-th
-// allocation counted from when it was set fails (and every later one too,
-// as a real exhausted heap would). 0 disables it. Test builds only set it.
-extern long allocation_fail_at;
-extern long allocation_count;
+// Gives back a block from the functions above (null is allowed).
+void release(void* block);
