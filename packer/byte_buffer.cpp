@@ -1,9 +1,8 @@
 #include "packer/byte_buffer.h"
 
-#include <cstdlib>
-#include <cstring>
+#include "platform/allocation.h"
 
-void* (*buffer_realloc)(void* block, std::size_t bytes) = std::realloc;
+#include <cstring>
 
 bool buffer_reserve(ByteBuffer* buffer, std::size_t total) {
     if (total <= buffer->capacity) return true;
@@ -17,7 +16,7 @@ bool buffer_reserve(ByteBuffer* buffer, std::size_t total) {
         }
         capacity *= 2;
     }
-    void* block = buffer_realloc(buffer->data, capacity);
+    void* block = optional_realloc(buffer->data, capacity);
     if (block == nullptr) return false;
     buffer->data = static_cast<char*>(block);
     buffer->capacity = capacity;
@@ -39,7 +38,7 @@ bool buffer_assign(ByteBuffer* buffer, const char* bytes, std::size_t length) {
 }
 
 void buffer_free(ByteBuffer* buffer) {
-    std::free(buffer->data);
+    release(buffer->data);
     buffer->data = nullptr;
     buffer->size = 0;
     buffer->capacity = 0;

@@ -1,13 +1,14 @@
-// A growable byte buffer that reports a refused allocation instead of
-// throwing: every statement-sized piece of text in the packer lives in one,
-// so that a statement too large for memory ends the run with a message
-// rather than an abort.
+// A growable byte buffer that reports a refused allocation to its caller:
+// every statement-sized piece of text in the packer lives in one, so that a
+// statement too large for memory stops the packer, and the program ends the
+// run with its message. Blocks come from the system-call seam
+// (platform/allocation.h), where tests make the n-th allocation fail.
 #pragma once
 
 #include <cstddef>
 
 struct ByteBuffer {
-    char* data;           // malloc'd bytes, or null before the first growth
+    char* data;           // owned bytes, or null before the first growth
     std::size_t size;     // bytes in use
     std::size_t capacity; // bytes allocated
 };
@@ -17,10 +18,6 @@ struct TextRef {
     const char* data;
     std::size_t length;
 };
-
-// The allocator every buffer grows through; tests point it at one that
-// refuses the n-th call. Same contract as std::realloc.
-extern void* (*buffer_realloc)(void* block, std::size_t bytes);
 
 // Makes room for at least `total` bytes (contents kept); false when the
 // allocation is refused, with the buffer unchanged.

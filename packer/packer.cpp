@@ -1,6 +1,5 @@
 #include "packer/packer.h"
 
-#include "packer/meta_tsv.h"
 #include "packer/token_count.h"
 
 #include <cstdint>
@@ -12,30 +11,21 @@ const char* const SKIP_REASON_TEXTS[SKIP_REASONS] = {
     "overflow\")",
 };
 
+const char* const SKIP_REASON_NAMES[SKIP_REASONS] = {
+    "without a token",
+    "of 5000 tokens or more",
+};
+
 namespace {
 
-bool fail(Packer* p, PackError error) {
-    if (p->error == PACK_OK) p->error = error;
+bool out_of_memory(Packer* p) {
+    p->out_of_memory = true;
     return false;
 }
 
-bool flush(Packer* p, ByteBuffer* buffer, const PackerOutput& output, PackError refused) {
-    if (buffer->size == 0) return true;
-    bool ok = output.write(output.context, buffer->data, buffer->size);
-    buffer->size = 0;
-    return ok || fail(p, refused);
-}
-
-void put_int32(unsigned char* bytes, std::uint32_t v) {
-    bytes[0] = static_cast<unsigned char>(v);
-    bytes[1] = static_cast<unsigned char>(v >> 8);
-    bytes[2] = static_cast<unsigned char>(v >> 16);
-    bytes[3] = static_cast<unsigned char>(v >> 24);
-}
-
-// One statement of the input: a record, or a warning why it is left out.
+// One statement of the input: handed on, or a warning why it is left out.
 // text[length] is a NUL.
-bool pack_statement(Packer* p, const char* text, std::size_t length, std::int64_t line) {
+void pack_statement(Packer* p, const char* text, std::size_t length, std::int64_t line) {
     if (!p->options.keep_all) {
         int tokens = count_tokens(text, length, TOKEN_LIMIT);
         if (tokens == 0 || tokens >= TOKEN_LIMIT) {
@@ -43,50 +33,18 @@ bool pack_statement(Packer* p, const char* text, std::size_t length, std::int64_
             ++p->skipped[reason];
             p->options.events.warning(p->options.events.context, p->source, line,
                                       SKIP_REASON_TEXTS[reason]);
-            return true;
+            return;
         }
     }
-    if (length > INT32_MAX) return fail(p, PACK_STATEMENT_TOO_LONG);
-    if (p->next_id > INT32_MAX) return fail(p, PACK_IDS_EXHAUSTED);
-    auto id = static_cast<std::int32_t>(p->next_id);
-    unsigned char header[8];
-    put_int32(header, static_cast<std::uint32_t>(id));
-    put_int32(header + 4, static_cast<std::uint32_t>(length));
-    if (length >= PACKER_OUTPUT_BLOCK) {
-        // A long text goes out directly rather than through the buffer.
-        if (!buffer_append(&p->records_out, reinterpret_cast<const char*>(header), 8)) {
-            return fail(p, PACK_NO_MEMORY);
-        }
-        if (!flush(p, &p->records_out, p->options.records, PACK_RECORDS_REFUSED)) return false;
-        if (!p->options.records.write(p->options.records.context, text, length)) {
-            return fail(p, PACK_RECORDS_REFUSED);
-        }
-    } else if (!buffer_append(&p->records_out, reinterpret_cast<const char*>(header), 8) ||
-               !buffer_append(&p->records_out, text, length)) {
-        return fail(p, PACK_NO_MEMORY);
-    }
-    if (p->options.meta.write != nullptr &&
-        !meta_append_row(&p->meta_out, id, TextRef{p->source, std::strlen(p->source)}, line,
-                         p->meta)) {
-        return fail(p, PACK_NO_MEMORY);
-    }
-    ++p->next_id;
-    ++p->written;
-    if (p->records_out.size >= PACKER_OUTPUT_BLOCK &&
-        !flush(p, &p->records_out, p->options.records, PACK_RECORDS_REFUSED)) {
-        return false;
-    }
-    if (p->meta_out.size >= PACKER_OUTPUT_BLOCK &&
-        !flush(p, &p->meta_out, p->options.meta, PACK_META_REFUSED)) {
-        return false;
-    }
-    return true;
+    ++p->packed;
+    p->options.events.statement(p->options.events.context, text, length, line, p->meta);
 }
 
 // ---- the splitter's events ------------------------------------------------
 
 bool on_statement(void* context, char* text, std::size_t length, std::int64_t line) {
-    return pack_statement(static_cast<Packer*>(context), text, length, line);
+    pack_statement(static_cast<Packer*>(context), text, length, line);
+    return true;
 }
 
 void on_split_warning(void* context, SplitWarning warning, std::int64_t line) {
@@ -104,8 +62,9 @@ bool entry_begin(void* context, const EntryMeta* meta, std::int64_t line) {
     return true;
 }
 
+// The splitter stops only when memory for the open statement is refused.
 bool splitter_failed(Packer* p) {
-    return fail(p, p->splitter.out_of_memory ? PACK_NO_MEMORY : p->error);
+    return out_of_memory(p);
 }
 
 bool entry_text(void* context, const char* bytes, std::size_t length) {
@@ -135,9 +94,10 @@ bool on_line(void* context, const char* line, std::size_t length, std::int64_t n
     if (begin == end) return true;
     auto n = static_cast<std::size_t>(end - begin);
     if (!buffer_assign(&p->line_text, begin, n) || !buffer_append(&p->line_text, "", 1)) {
-        return fail(p, PACK_NO_MEMORY);
+        return out_of_memory(p);
     }
-    return pack_statement(p, p->line_text.data, n, number);
+    pack_statement(p, p->line_text.data, n, number);
+    return true;
 }
 
 // ---- one input ------------------------------------------------------------------
@@ -177,9 +137,11 @@ void start_reader(Packer* p, InputFormat format) {
     }
 }
 
-// Whether a reader's refusal was its own lack of memory.
-bool reader_failed(Packer* p, bool out_of_memory) {
-    return fail(p, out_of_memory ? PACK_NO_MEMORY : p->error);
+// A reader stops when memory is refused, its own or the splitter's (whose
+// refusal reached it through the entry sink and is already noted).
+bool reader_failed(Packer* p, bool reader_out_of_memory) {
+    if (reader_out_of_memory) p->out_of_memory = true;
+    return false;
 }
 
 bool feed_reader(Packer* p, const char* bytes, std::size_t length) {
@@ -187,8 +149,9 @@ bool feed_reader(Packer* p, const char* bytes, std::size_t length) {
     case FORMAT_SQL:
         return splitter_feed(&p->splitter, bytes, length) || splitter_failed(p);
     case FORMAT_LINES: {
-        bool oom = false;
-        return lines_feed(&p->lines, bytes, length, on_line, p, &oom) || reader_failed(p, oom);
+        bool no_memory = false;
+        return lines_feed(&p->lines, bytes, length, on_line, p, &no_memory) ||
+               reader_failed(p, no_memory);
     }
     case FORMAT_MYSQL_SLOW:
         return slow_log_feed(&p->slow, bytes, length) || reader_failed(p, p->slow.out_of_memory);
@@ -254,15 +217,10 @@ bool decided(Packer* p, InputFormat format) {
 void packer_init(Packer* p, const PackerOptions& options) {
     std::memset(static_cast<void*>(p), 0, sizeof *p);
     p->options = options;
-    p->next_id = options.first_id;
-    if (options.meta.write != nullptr &&
-        !buffer_append(&p->meta_out, META_HEADER, std::strlen(META_HEADER))) {
-        fail(p, PACK_NO_MEMORY);
-    }
 }
 
 bool packer_begin(Packer* p, const char* source, InputFormat format) {
-    if (p->error != PACK_OK) return false;
+    if (p->out_of_memory) return false;
     p->source = source;
     p->meta = EntryMeta{};
     p->detect.size = 0;
@@ -275,27 +233,20 @@ bool packer_begin(Packer* p, const char* source, InputFormat format) {
 }
 
 bool packer_feed(Packer* p, const char* bytes, std::size_t length) {
-    if (p->error != PACK_OK) return false;
+    if (p->out_of_memory) return false;
     if (p->format != FORMAT_AUTO) return feed_reader(p, bytes, length);
-    if (!buffer_append(&p->detect, bytes, length)) return fail(p, PACK_NO_MEMORY);
+    if (!buffer_append(&p->detect, bytes, length)) return out_of_memory(p);
     InputFormat format = detect_format(p->detect.data, p->detect.size, false);
     return format == FORMAT_AUTO || decided(p, format);
 }
 
 bool packer_end(Packer* p) {
-    if (p->error != PACK_OK) return false;
+    if (p->out_of_memory) return false;
     if (p->format == FORMAT_AUTO &&
         !decided(p, detect_format(p->detect.data, p->detect.size, true))) {
         return false;
     }
-    return finish_reader(p) && p->error == PACK_OK;
-}
-
-bool packer_close(Packer* p) {
-    if (p->error != PACK_OK) return false;
-    if (!flush(p, &p->records_out, p->options.records, PACK_RECORDS_REFUSED)) return false;
-    return p->options.meta.write == nullptr ||
-           flush(p, &p->meta_out, p->options.meta, PACK_META_REFUSED);
+    return finish_reader(p) && !p->out_of_memory;
 }
 
 void packer_free(Packer* p) {
@@ -307,6 +258,4 @@ void packer_free(Packer* p) {
     pg_csv_free(&p->pg_csv);
     buffer_free(&p->detect);
     buffer_free(&p->line_text);
-    buffer_free(&p->records_out);
-    buffer_free(&p->meta_out);
 }

@@ -1,14 +1,12 @@
-#include "packer/meta_tsv.h"
 #include "packer/packer.h"
 #include "packer/token_count.h"
 
 #include "tests/packer/packer_test_support.h"
+#include "tests/support/allocation_faults.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,60 +64,24 @@ TEST(PackerTest, CountsTokensAsTheLexerCutsThem) {
     }
 }
 
-TEST(PackerTest, WritesRecordsAsLitsieveReadsThem) {
+TEST(PackerTest, ReadsEachInputInItsFormatAndDialect) {
     PackRun run;
-    run.first_id = -2;
     run.dialect = DIALECT_MYSQL;
     Packed packed = pack({{"a.sql", "select 'x\\';y';\nselect 2;", FORMAT_SQL},
-                          {"b.txt", " one \n\n\ttwo\r\n", FORMAT_LINES}},
+                          {"b.txt", " one \n\n\ttwo;\r\n", FORMAT_LINES},
+                          {"c.sql", "\n\nselect 3", FORMAT_SQL}},
                          run);
     ASSERT_TRUE(packed.ok);
-    // id -2, length 14 ("select 'x\';y'"), little-endian
-    EXPECT_EQ(packed.record_bytes.substr(0, 8), std::string("\xfe\xff\xff\xff\x0e\x00\x00\x00", 8));
     EXPECT_EQ(
         packed.records,
-        (std::vector<Record>{{-2, "select 'x\\';y'"}, {-1, "select 2"}, {0, "one"}, {1, "two"}}));
-    std::vector<std::vector<std::string>> meta = {{"-2", "a.sql", "1", "", "", "", ""},
-                                                  {"-1", "a.sql", "2", "", "", "", ""},
-                                                  {"0", "b.txt", "1", "", "", "", ""},
-                                                  {"1", "b.txt", "3", "", "", "", ""}};
+        (std::vector<Record>{
+            {1, "select 'x\\';y'"}, {2, "select 2"}, {3, "one"}, {4, "two;"}, {5, "select 3"}}));
+    std::vector<std::vector<std::string>> meta = {{"1", "a.sql", "1", "", "", "", ""},
+                                                  {"2", "a.sql", "2", "", "", "", ""},
+                                                  {"3", "b.txt", "1", "", "", "", ""},
+                                                  {"4", "b.txt", "3", "", "", "", ""},
+                                                  {"5", "c.sql", "3", "", "", "", ""}};
     EXPECT_EQ(packed.meta, meta);
-    EXPECT_EQ(packed.meta_bytes.substr(0, packed.meta_bytes.find('\n') + 1),
-              "id\tsource\tline\tduration_ms\tuser\tdatabase\ttime\n");
-}
-
-TEST(PackerTest, StopsWhenIdsRunOut) {
-    PackRun run;
-    run.first_id = 2147483646;
-    Packed packed = pack({{"a.sql", "select 1; select 2; select 3;", FORMAT_SQL}}, run);
-    EXPECT_FALSE(packed.ok);
-    EXPECT_EQ(packed.error, PACK_IDS_EXHAUSTED);
-    EXPECT_EQ(packed.written, 2);
-}
-
-TEST(PackerTest, EscapesMetadataFieldsAsLitrankTsvDoes) {
-    struct EscapeCase {
-        std::string field;
-        std::string written;
-    };
-    const EscapeCase cases[] = {
-        {"plain text é", "plain text é"},
-        {"a\tb\nc\rd\\e", "a\\tb\\nc\\rd\\\\e"},
-        {std::string("\x01\x1b\x7f", 3), "\\x01\\x1B\\x7F"},
-        {"\xc2\x9b[31m", "\\u{009B}[31m"}, // C1 CSI written as UTF-8
-        {"\x9b\xff", "\\x9B\xff"},         // lone bytes: a C1 one escaped, others as they are
-        {"\xe2\x80\xae", "\xe2\x80\xae"},  // U+202E: a character, its 80 byte no control
-        {"\xe2\x80", "\xe2\\x80"},         // cut short: the 80 is a lone byte
-    };
-    for (const EscapeCase& c : cases) {
-        ByteBuffer out{};
-        ASSERT_TRUE(tsv_append_field(&out, c.field.data(), c.field.size()));
-        EXPECT_EQ(std::string(out.data == nullptr ? "" : out.data, out.size), c.written) << c.field;
-        buffer_free(&out);
-    }
-    Packed packed = pack({{"odd\tname\n.sql", "select 1;", FORMAT_SQL}}, PackRun{});
-    ASSERT_EQ(packed.meta.size(), 1u);
-    EXPECT_EQ(packed.meta[0][1], "odd\\tname\\n.sql");
 }
 
 TEST(PackerTest, AutoDetectionSaysWhatItChoseForEachInput) {
@@ -131,48 +93,13 @@ TEST(PackerTest, AutoDetectionSaysWhatItChoseForEachInput) {
     ASSERT_TRUE(packed.ok);
     EXPECT_EQ(packed.chosen,
               (std::vector<std::string>{"a.log: mysql-slow", "b.sql: sql", "empty: sql"}));
-    EXPECT_EQ(packed.written, 4 + 1 + 4);
-}
-
-bool refuse(void*, const char*, std::size_t) {
-    return false;
-}
-
-bool keep(void* context, const char* bytes, std::size_t length) {
-    static_cast<std::string*>(context)->append(bytes, length);
-    return true;
-}
-
-TEST(PackerTest, ReportsARefusedWrite) {
-    for (bool meta : {false, true}) {
-        std::unique_ptr<Packer> p(new Packer);
-        PackerOptions options{};
-        options.first_id = 1;
-        std::string records;
-        options.records = PackerOutput{&records, meta ? keep : refuse};
-        options.meta = meta ? PackerOutput{nullptr, refuse} : PackerOutput{nullptr, nullptr};
-        options.events = PackerEvents{nullptr, [](void*, const char*, std::int64_t, const char*) {},
-                                      [](void*, const char*, InputFormat) {}};
-        packer_init(p.get(), options);
-        ASSERT_TRUE(packer_begin(p.get(), "a.sql", FORMAT_SQL));
-        ASSERT_TRUE(packer_feed(p.get(), "select 1;", 9));
-        ASSERT_TRUE(packer_end(p.get()));
-        EXPECT_FALSE(packer_close(p.get()));
-        EXPECT_EQ(p->error, meta ? PACK_META_REFUSED : PACK_RECORDS_REFUSED);
-        packer_free(p.get());
-    }
-}
-
-// Refuses every allocation from the n-th on.
-int allocations_left = 0;
-void* failing_realloc(void* block, std::size_t bytes) {
-    if (allocations_left-- <= 0) return nullptr;
-    return std::realloc(block, bytes);
+    EXPECT_EQ(packed.packed, 4 + 1 + 4);
 }
 
 TEST(PackerTest, RunningOutOfMemoryIsAnErrorNotACrash) {
-    // Every input format, and every allocation point along its way: the run
-    // ends with PACK_NO_MEMORY (or succeeds, once enough was allowed).
+    // Every input format, and every allocation point along its way: the
+    // packer stops, out of memory, or succeeds once enough was allowed, and
+    // then hands on exactly what it does with all the memory it wants.
     const Input inputs[] = {
         {"a.sql", fixture("pg_dump.sql"), FORMAT_SQL},
         {"b.log", fixture("mysql8-slow.log"), FORMAT_AUTO},
@@ -185,16 +112,15 @@ TEST(PackerTest, RunningOutOfMemoryIsAnErrorNotACrash) {
         Packed full = pack({in}, PackRun{});
         ASSERT_TRUE(full.ok) << in.name;
         bool succeeded = false;
-        for (int allowed = 0; allowed < 200 && !succeeded; ++allowed) {
-            allocations_left = allowed;
-            buffer_realloc = failing_realloc;
+        for (long fail_at = 1; fail_at < 200 && !succeeded; ++fail_at) {
             PackRun run;
             run.chunk = 5;
+            fail_allocations_from(fail_at);
             Packed packed = pack({in}, run);
-            buffer_realloc = std::realloc;
+            stop_failing_allocations();
             succeeded = packed.ok;
             if (!succeeded) {
-                EXPECT_EQ(packed.error, PACK_NO_MEMORY) << in.name << " after " << allowed;
+                EXPECT_TRUE(packed.out_of_memory) << in.name << ", allocation " << fail_at;
             } else {
                 EXPECT_EQ(packed.records, full.records) << in.name;
                 EXPECT_EQ(packed.meta, full.meta) << in.name;

@@ -28,43 +28,34 @@ void collect_warning(void* context, SplitWarning warning, std::int64_t line) {
                                                      SPLIT_WARNING_TEXTS[warning]);
 }
 
-bool write_records(void* context, const char* bytes, std::size_t length) {
-    static_cast<Packed*>(context)->record_bytes.append(bytes, length);
-    return true;
-}
+struct PackContext {
+    Packed* packed;
+    std::int64_t next_id;
+    const char* source;
+};
 
-bool write_meta(void* context, const char* bytes, std::size_t length) {
-    static_cast<Packed*>(context)->meta_bytes.append(bytes, length);
-    return true;
+void pack_statement(void* context, const char* text, std::size_t length, std::int64_t line,
+                    const EntryMeta& meta) {
+    auto* c = static_cast<PackContext*>(context);
+    EXPECT_EQ(text[length], '\0') << "the text is handed over NUL-terminated";
+    auto id = static_cast<std::int32_t>(c->next_id++);
+    c->packed->records.push_back(Record{id, std::string(text, length)});
+    auto field = [](TextRef t) {
+        return t.length == 0 ? std::string() : std::string(t.data, t.length);
+    };
+    c->packed->meta.push_back({std::to_string(id), c->source, std::to_string(line),
+                               field(meta.duration_ms), field(meta.user), field(meta.database),
+                               field(meta.time)});
 }
 
 void pack_warning(void* context, const char* source, std::int64_t line, const char* text) {
-    static_cast<Packed*>(context)->warnings.push_back(std::string(source) + ":" +
-                                                      std::to_string(line) + ": " + text);
+    static_cast<PackContext*>(context)->packed->warnings.push_back(
+        std::string(source) + ":" + std::to_string(line) + ": " + text);
 }
 
 void pack_chosen(void* context, const char* source, InputFormat format) {
-    static_cast<Packed*>(context)->chosen.push_back(std::string(source) + ": " +
-                                                    FORMAT_NAMES[format]);
-}
-
-std::int32_t int32_at(const std::string& bytes, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int k = 3; k >= 0; --k)
-        v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
-    return static_cast<std::int32_t>(v);
-}
-
-std::vector<std::string> cut_at(const std::string& line, char separator) {
-    std::vector<std::string> fields(1);
-    for (char c : line) {
-        if (c == separator) {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
+    static_cast<PackContext*>(context)->packed->chosen.push_back(std::string(source) + ": " +
+                                                                 FORMAT_NAMES[format]);
 }
 
 } // namespace
@@ -95,17 +86,16 @@ Split split_every_way(Dialect dialect, bool script, const std::string& text) {
 
 Packed pack(const std::vector<Input>& inputs, const PackRun& run) {
     Packed packed{};
+    PackContext context{&packed, run.first_id, ""};
     std::unique_ptr<Packer> p(new Packer);
     PackerOptions options{};
     options.dialect = run.dialect;
-    options.first_id = run.first_id;
     options.keep_all = run.keep_all;
-    options.records = PackerOutput{&packed, write_records};
-    options.meta = run.meta ? PackerOutput{&packed, write_meta} : PackerOutput{nullptr, nullptr};
-    options.events = PackerEvents{&packed, pack_warning, pack_chosen};
+    options.events = PackerEvents{&context, pack_statement, pack_warning, pack_chosen};
     packer_init(p.get(), options);
     bool ok = true;
     for (const Input& in : inputs) {
+        context.source = in.name.c_str();
         ok = ok && packer_begin(p.get(), in.name.c_str(), in.format);
         std::size_t step = run.chunk == 0 ? in.bytes.size() : run.chunk;
         for (std::size_t at = 0; ok && at < in.bytes.size(); at += step) {
@@ -113,20 +103,11 @@ Packed pack(const std::vector<Input>& inputs, const PackRun& run) {
         }
         ok = ok && packer_end(p.get());
     }
-    packed.ok = ok && packer_close(p.get());
-    packed.error = p->error;
-    packed.written = p->written;
+    packed.ok = ok;
+    packed.out_of_memory = p->out_of_memory;
+    packed.packed = p->packed;
     packed.skipped[0] = p->skipped[0];
     packed.skipped[1] = p->skipped[1];
     packer_free(p.get());
-    for (std::size_t at = 0; at + 8 <= packed.record_bytes.size();) {
-        std::int32_t id = int32_at(packed.record_bytes, at);
-        auto length = static_cast<std::size_t>(int32_at(packed.record_bytes, at + 4));
-        packed.records.push_back(Record{id, packed.record_bytes.substr(at + 8, length)});
-        at += 8 + length;
-    }
-    std::vector<std::string> lines = cut_at(packed.meta_bytes, '\n');
-    for (std::size_t i = 1; i + 1 < lines.size(); ++i)
-        packed.meta.push_back(cut_at(lines[i], '\t'));
     return packed;
 }

@@ -53,7 +53,6 @@ struct PackRun {
     Dialect dialect = DIALECT_GENERIC;
     std::int64_t first_id = 1;
     bool keep_all = false;
-    bool meta = true;
     std::size_t chunk = 0; // 0: each input in one feed
 };
 
@@ -66,16 +65,18 @@ inline std::ostream& operator<<(std::ostream& os, const Record& r) {
     return os << r.id << ": \"" << r.text << "\"";
 }
 
+// What the packer handed on: each statement as the record it becomes (ids
+// from the run's first_id) and its metadata fields (id, source, line,
+// duration_ms, user, database, time) as the metadata line holds them before
+// escaping.
 struct Packed {
     bool ok;
-    PackError error;
-    std::string record_bytes;
-    std::vector<Record> records; // record_bytes read back
-    std::string meta_bytes;
-    std::vector<std::vector<std::string>> meta; // metadata lines after the header, cut at tabs
-    std::vector<std::string> warnings;          // "SOURCE:LINE: text"
-    std::vector<std::string> chosen;            // "SOURCE: FORMAT" for each format detected
-    std::int64_t written;
+    bool out_of_memory;
+    std::vector<Record> records;
+    std::vector<std::vector<std::string>> meta;
+    std::vector<std::string> warnings; // "SOURCE:LINE: text"
+    std::vector<std::string> chosen;   // "SOURCE: FORMAT" for each format detected
+    std::int64_t packed;
     std::int64_t skipped[SKIP_REASONS];
 };
 
