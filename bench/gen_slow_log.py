@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a MySQL 8 slow query log of a given size for the litpack benchmark.
 
-    bench/gen_slow_log.py [--seed N] [--bytes SIZE] OUTPUT
+    bench/gen_slow_log.py [--seed N] [--bytes SIZE] [--count] OUTPUT
 
 The log is what a busy order-entry server with long_query_time = 0 writes:
 the server's opening lines, then entries of "# Time:", "# User@Host:" and
@@ -13,7 +13,8 @@ inserts, updates, deletes, administrator commands), one in five written over
 several lines, with fresh literals: numbers, quoted strings with \\' and ''
 escapes, dates. The stream depends only on the seed; SIZE (default 1 GiB,
 suffixes K, M, G) is reached by whole entries, so the file ends on a complete
-entry just past it.
+entry just past it. With --count, the number of statements written (the
+records litpack must make of the log) is printed on standard output.
 """
 import argparse
 import random
@@ -84,7 +85,7 @@ def statement(rng, template):
 
 
 def entries(rng):
-    """The log's entries, forever."""
+    """The log's entries, forever: (text, statements in it)."""
     clock = 1709647331.0
     database = None
     thread = 30
@@ -113,15 +114,17 @@ def entries(rng):
             database = wanted
             lines.append("use %s;\n" % database)
         template = min(int(rng.paretovariate(1.2)) - 1, 39)
+        statements = 1
         if rng.random() < 0.01:
             lines.append("SET timestamp=%d;\n# administrator command: Quit;\n" % seconds)
+            statements = 0  # a comment: no statement
         else:
             if template % 10 in (2, 8) and rng.random() < 0.3:
                 lines.append("SET insert_id=%s,timestamp=%d;\n" % (number(rng), seconds))
             else:
                 lines.append("SET timestamp=%d;\n" % seconds)
             lines.append(statement(rng, template) + ";\n")
-        yield "".join(lines)
+        yield "".join(lines), statements
 
 
 DAYS = [31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31]  # 2024
@@ -149,10 +152,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seed", type=int, default=20261207)
     parser.add_argument("--bytes", type=size, default=1 << 30)
+    parser.add_argument("--count", action="store_true", help="print the statements written")
     parser.add_argument("output")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     written = 0
+    statements = 0
     with open(args.output, "w", encoding="utf-8", newline="\n") as out:
         opening = ("/usr/sbin/mysqld, Version: 8.0.36 (MySQL Community Server - GPL). "
                    "started with:\nTcp port: 3306  Unix socket: /var/run/mysqld/mysqld.sock\n"
@@ -160,14 +165,17 @@ def main():
         out.write(opening)
         written += len(opening)
         block = []
-        for entry in entries(rng):
+        for entry, count in entries(rng):
             block.append(entry)
+            statements += count
             written += len(entry.encode("utf-8"))
             if len(block) == 4096 or written >= args.bytes:
                 out.write("".join(block))
                 block = []
             if written >= args.bytes:
                 break
+    if args.count:
+        print(statements)
     return 0
 
 
