@@ -300,8 +300,8 @@ void build_classes(Splitter* s) {
     if (first == ';' && s->delimiter_length == 1) base = CLASS_DELIMITER;
     s->delimiter_base_class = base;
     if (first != ';') {
-        s->code_class[';'] = CLASS_PLAIN;
-        s->word_class[';'] = CLASS_PLAIN;
+        s->code_class[static_cast<unsigned char>(';')] = CLASS_PLAIN;
+        s->word_class[static_cast<unsigned char>(';')] = CLASS_PLAIN;
     }
     s->code_class[first] = CLASS_DELIMITER;
     s->word_class[first] = CLASS_DELIMITER;
