@@ -228,21 +228,37 @@ void pack_input(Packer* packer, Run* run, const char* name, InputFormat format) 
 }
 
 // "litpack: wrote N records; skipped A without a token, B of 5000 tokens or
-// more; read FORMAT[, FORMAT]"
+// more; read FORMAT[, FORMAT]", in one write.
 void print_summary(const Packer& packer, std::int64_t written) {
-    std::fprintf(stderr, "litpack: wrote %lld records; skipped", static_cast<long long>(written));
+    char line[512];
+    std::size_t used = 0;
+    auto add = [&](const char* text) {
+        std::size_t n = std::strlen(text);
+        if (n > sizeof line - 1 - used) n = sizeof line - 1 - used;
+        std::memcpy(line + used, text, n);
+        used += n;
+    };
+    char number[32];
+    std::snprintf(number, sizeof number, "%lld", static_cast<long long>(written));
+    add("litpack: wrote ");
+    add(number);
+    add(" records; skipped");
     for (int r = 0; r < SKIP_REASONS; ++r) {
-        std::fprintf(stderr, "%s %lld %s", r == 0 ? "" : ",",
-                     static_cast<long long>(packer.skipped[r]), SKIP_REASON_NAMES[r]);
+        std::snprintf(number, sizeof number, " %lld ", static_cast<long long>(packer.skipped[r]));
+        add(r == 0 ? "" : ",");
+        add(number);
+        add(SKIP_REASON_NAMES[r]);
     }
-    std::fputs("; read", stderr);
+    add("; read");
     const char* separator = " ";
     for (int f = 0; f < FORMAT_COUNT; ++f) {
         if ((packer.formats_read & 1u << f) == 0) continue;
-        std::fprintf(stderr, "%s%s", separator, FORMAT_NAMES[f]);
+        add(separator);
+        add(FORMAT_NAMES[f]);
         separator = ", ";
     }
-    std::fputs("\n", stderr);
+    add("\n");
+    std::fwrite(line, 1, used, stderr);
 }
 
 } // namespace
