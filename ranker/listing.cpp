@@ -150,8 +150,8 @@ void out_rows(OutBuffer* out, const Column* columns, int count, std::int32_t row
             std::size_t source_room = 0;
             if (room > 0) source_room = room / 3 > line_width + 8 ? room / 3 - line_width : 8;
             std::size_t used =
-                out_terminal_text(out, source.text, static_cast<std::size_t>(source.length),
-                                  static_cast<std::size_t>(source.full), source_room);
+                out_terminal_end(out, source.text, static_cast<std::size_t>(source.length),
+                                 source_room); // a path's end names the file
             if (line > 0) {
                 out_text(out, ":");
                 out_number(out, line);

@@ -178,6 +178,23 @@ std::size_t character_columns(std::uint32_t code) {
                : 1;
 }
 
+std::size_t out_terminal_end(OutBuffer* out, const char* text, std::size_t length,
+                             std::size_t columns) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = begin + length;
+    std::size_t used = 0;
+    std::size_t total = terminal_width(text, length);
+    if (columns == 0 || total <= columns) {
+        out_pieces(out, begin, end, SIZE_MAX, &used);
+        return used;
+    }
+    std::size_t dots = columns < 3 ? columns : 3;
+    out_bytes(out, "...", dots);
+    const unsigned char* tail = tail_start(begin, end, total, columns - dots, begin);
+    out_pieces(out, tail, end, SIZE_MAX, &used);
+    return used + dots;
+}
+
 std::size_t terminal_width(const char* text, std::size_t length) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     const unsigned char* end = p + length;

@@ -39,6 +39,12 @@ std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t leng
 // Fullwidth characters (a compact range table, no locale), else 1.
 std::size_t character_columns(std::uint32_t code);
 
+// A text whose end says most (a file's name): whole if it fits in `columns`
+// (0: no limit), else "..." and as much of its end as fits. Returns the
+// columns written.
+std::size_t out_terminal_end(OutBuffer* out, const char* text, std::size_t length,
+                             std::size_t columns);
+
 // Columns out_terminal_text takes for a whole text without a width.
 std::size_t terminal_width(const char* text, std::size_t length);
 

@@ -7,6 +7,7 @@ the checking of a litsieve report and the progress line on a terminal.
 """
 import json
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -645,6 +646,37 @@ class CostTest(LitrankCase):
         self.assertEqual(page.count(b'<td class="sec">'), 6)
 
 
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packer", "fixtures")
+
+
+class LitpackMetadataTest(LitrankCase):
+    """litpack's own metadata files, from the server logs of its fixtures,
+    read by litrank: every duration counted, every source named."""
+
+    def test_server_logs(self):
+        for log in ("mysql8-slow.log", "postgres-statement-duration.log", "postgres-csvlog.csv"):
+            with self.subTest(log):
+                shutil.copy(os.path.join(FIXTURES, log), self.path(log))
+                cmd = OPTIONS.runner + [OPTIONS.litpack, "--meta", "m.tsv", "-o", "in.rec", log]
+                packed = subprocess.run(cmd, cwd=self.dir, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, timeout=600)
+                self.assertEqual(packed.returncode, 0, packed.stderr)
+                lines = self.read("m.tsv").decode().split("\n")[1:-1]
+                durations = [line.split("\t")[3] for line in lines]
+                timed = [float(d) for d in durations if d]
+                self.assertGreater(len(timed), 0)
+                run = self.run_rank("--meta", "m.tsv", "--json", "-", "-n", "0", "in.rec")
+                self.assertEqual((run.status, run.stderr), (0, b""))
+                data = json.loads(run.stdout)
+                self.assertEqual(data["ranked_by"], "time")
+                self.assertEqual(data["records"], len(lines))
+                self.assertEqual(data["timed_records"], len(timed))
+                self.assertAlmostEqual(data["total_ms"], sum(timed), places=3)
+                self.assertAlmostEqual(sum(g["total_ms"] or 0 for g in data["groups"]),
+                                       sum(timed), places=3)
+                self.assertEqual({g["source"] for g in data["groups"]}, {log})
+
+
 class TerminalTextTest(LitrankCase):
     def test_short_options_and_width_zero(self):
         self.write("in.rec", EXAMPLE)
@@ -689,7 +721,7 @@ class TerminalTextTest(LitrankCase):
 
 def main():
     global OPTIONS
-    OPTIONS, rest = parse_options(["exe", "litsieve"])
+    OPTIONS, rest = parse_options(["exe", "litsieve", "litpack"])
     run_tests(rest)
 
 
