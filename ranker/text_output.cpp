@@ -255,58 +255,16 @@ std::size_t out_terminal_text(OutBuffer* out, const char* text, std::size_t leng
     return used + dots;
 }
 
-/*
- * Bytes below 0x80 decide alone. From 0x80 on, a well-formed UTF-8
- * character is escaped only when it is a C1 control (C2 80..C2 9F), and a
- * byte outside UTF-8 only when it is 80..9F (a C1 control to a terminal that
- * reads single bytes); others are written as they are.
- */
+// The one TSV rule (escape_tsv), laid down straight into the buffer's room.
 void out_tsv_text(OutBuffer* out, const char* text, std::size_t length) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    const unsigned char* end = p + length;
-    const unsigned char* plain = p; // start of bytes not yet written
-    while (p < end) {
-        unsigned char b = *p;
-        std::size_t n = 1;
-        if (b >= 0x80) {
-            TextPiece piece = next_text_piece(p, end);
-            bool c1 = piece.kind == PIECE_BYTE ? b <= 0x9F : is_c1_control(piece.code);
-            if (!c1) {
-                p += piece.bytes;
-                continue;
-            }
-            out_bytes(out, reinterpret_cast<const char*>(plain),
-                      static_cast<std::size_t>(p - plain));
-            out_escape(out, piece);
-            n = piece.bytes;
-        } else if (!is_control(b) && b != '\\') {
-            ++p;
-            continue;
-        } else {
-            out_bytes(out, reinterpret_cast<const char*>(plain),
-                      static_cast<std::size_t>(p - plain));
-            switch (b) {
-            case '\\':
-                out_bytes(out, "\\\\", 2);
-                break;
-            case '\t':
-                out_bytes(out, "\\t", 2);
-                break;
-            case '\n':
-                out_bytes(out, "\\n", 2);
-                break;
-            case '\r':
-                out_bytes(out, "\\r", 2);
-                break;
-            default:
-                out_escape(out, {PIECE_BYTE, 1, b});
-                break;
-            }
-        }
-        p += n;
-        plain = p;
+    constexpr std::size_t ROOM = 4096;
+    while (length > 0) {
+        char* room = out_room(out, ROOM);
+        std::size_t consumed = 0;
+        out->used += escape_tsv(text, length, room, ROOM, &consumed);
+        text += consumed;
+        length -= consumed;
     }
-    out_bytes(out, reinterpret_cast<const char*>(plain), static_cast<std::size_t>(p - plain));
 }
 
 std::size_t out_html_text(OutBuffer* out, const char* text, std::size_t length, bool mark_bytes,
