@@ -12,7 +12,8 @@ runstat (bench/runstat.c: peak RSS from wait4) and checks that every
 statement became a record. Then, under an address-space limit smaller than
 the script, it packs the script again (memory does not follow the input)
 and packs one statement larger than the limit, which must end with "Not
-enough memory", status 1 and no output. The generated files are deleted at
+enough memory", status 1 and no output. The format is given (--from sql), so
+standard error holds only litpack's own lines. The generated files are deleted at
 the end. Results go to bench/results/LITPACK-STREAM.md.
 """
 import argparse
@@ -126,7 +127,8 @@ def main():
         out = os.path.join(work, "script.rec")
         samples = []
         for run in range(args.runs):
-            cpu, wall, rss, status, errors = timed(runstat, [litpack, "-o", out, script])
+            cpu, wall, rss, status, errors = timed(
+                runstat, [litpack, "-o", out, "--from", "sql", script])
             if status != 0:
                 raise SystemExit("litpack failed: %s" % errors.decode(errors="replace"))
             samples.append((cpu, wall, rss))
@@ -138,13 +140,15 @@ def main():
         os.unlink(out)
 
         limit = LIMIT_MIB << 20
-        cpu, wall, rss, status, errors = timed(runstat, [litpack, "-o", out, script], limit)
+        cpu, wall, rss, status, errors = timed(
+            runstat, [litpack, "-o", out, "--from", "sql", script], limit)
         limited_ok = status == 0 and records_in(out) == statements
         os.unlink(out)
         huge = os.path.join(work, "huge.sql")
         with open(huge, "wb") as f:
             f.write(b"select '" + b"x" * (2 * limit) + b"';\n")
-        _, _, _, huge_status, huge_errors = timed(runstat, [litpack, "-o", out, huge], limit)
+        _, _, _, huge_status, huge_errors = timed(
+            runstat, [litpack, "-o", out, "--from", "sql", huge], limit)
         huge_ok = (huge_status == 1 and huge_errors == b"Not enough memory\n"
                    and sorted(os.listdir(work)) == ["huge.sql", "runstat", "script.sql"])
     finally:

@@ -162,3 +162,59 @@ std::size_t escape_for_message(const char* text, char* out, std::size_t room) {
     out[used] = '\0';
     return used;
 }
+
+/*
+ * Bytes below 0x80 decide alone. From 0x80 on, a well-formed UTF-8
+ * character is escaped only when it is a C1 control (C2 80..C2 9F), and a
+ * byte outside UTF-8 only when it is 80..9F (a C1 control to a terminal that
+ * reads single bytes); others are written as they are.
+ */
+std::size_t escape_tsv(const char* text, std::size_t length, char* out, std::size_t room,
+                       std::size_t* consumed) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = p + length;
+    std::size_t used = 0;
+    while (p < end) {
+        // A run of printable ASCII (the blank too) other than the backslash
+        // goes as it is, in one copy: most of a field is such a run.
+        std::size_t most = static_cast<std::size_t>(end - p);
+        if (most > room - used) most = room - used;
+        std::size_t run = 0;
+        while (run < most && ((BYTE_CLASS[p[run]] == B_PLAIN && p[run] != '\\') || p[run] == ' ')) {
+            ++run;
+        }
+        if (run > 0) {
+            std::memcpy(out + used, p, run);
+            used += run;
+            p += run;
+            continue;
+        }
+        unsigned char b = *p;
+        char escape[ESCAPE_MAX];
+        const char* shown = escape;
+        std::size_t n = 2;
+        std::size_t bytes = 1;
+        if (b >= 0x80) {
+            TextPiece piece = next_text_piece(p, end);
+            bool c1 = piece.kind == PIECE_BYTE ? b <= 0x9F : is_c1_control(piece.code);
+            bytes = piece.bytes;
+            if (c1) {
+                n = format_escape(piece, escape);
+            } else {
+                shown = reinterpret_cast<const char*>(p);
+                n = bytes;
+            }
+        } else if (b == '\\' || b == '\t' || b == '\n' || b == '\r') {
+            escape[0] = '\\';
+            escape[1] = b == '\\' ? '\\' : b == '\t' ? 't' : b == '\n' ? 'n' : 'r';
+        } else { // the other C0 controls and DEL
+            n = format_escape({PIECE_BYTE, 1, b}, escape);
+        }
+        if (room - used < n) break;
+        std::memcpy(out + used, shown, n);
+        used += n;
+        p += bytes;
+    }
+    *consumed = static_cast<std::size_t>(p - reinterpret_cast<const unsigned char*>(text));
+    return used;
+}

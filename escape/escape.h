@@ -73,3 +73,14 @@ std::size_t format_escape(const TextPiece& piece, char* out);
 // ending inside a character or an escape; returns the bytes written before
 // the NUL. `room` must be at least 1.
 std::size_t escape_for_message(const char* text, char* out, std::size_t room);
+
+// A tab-separated field, every byte recoverable (litrank's --tsv texts and
+// litpack's metadata file): backslash, tab, LF and CR as \\ \t \n \r, other
+// C0 controls and DEL as \xNN, C1 controls as \u{0080}..\u{009F} (or \xNN
+// for a byte 80..9F that is not part of UTF-8); every other byte as it is.
+// Escapes text[0..length) into out[0..room), stopping before a piece whose
+// escape would not fit; *consumed is set to the bytes of text done. Returns
+// the bytes written. With room >= TSV_ESCAPE_MAX at least one piece is done.
+constexpr std::size_t TSV_ESCAPE_MAX = 8; // "\u{009F}" for two bytes
+std::size_t escape_tsv(const char* text, std::size_t length, char* out, std::size_t room,
+                       std::size_t* consumed);

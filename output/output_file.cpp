@@ -133,7 +133,57 @@ OutputResult open_new_file(OutputFile* out) {
     return OUTPUT_CANT_OPEN;
 }
 
+// Bytes of the directory part of `target` (up to and with its last
+// separator).
+std::size_t directory_length(const char* target) {
+    std::size_t base = std::strlen(target);
+    while (base > 0 && !is_separator(target[base - 1])) --base;
+    return base;
+}
+
+// Whether two entry names are one: Windows folds case (of ASCII letters
+// here, which is what names written on a command line mostly differ by).
+bool same_name(const char* a, const char* b) {
+#ifdef _WIN32
+    for (;; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+#else
+    return std::strcmp(a, b) == 0;
+#endif
+}
+
+// The identity of the directory part of `target`, "." when it has none; a
+// drive prefix ("C:") names the drive's current directory.
+bool identity_of_parent(const char* target, FileIdentity* identity) {
+    std::size_t length = directory_length(target);
+    char* directory = static_cast<char*>(std::malloc(length + 2));
+    if (directory == nullptr) return false;
+    std::memcpy(directory, target, length);
+    if (length == 0 || target[length - 1] == ':') directory[length++] = '.';
+    directory[length] = '\0';
+    bool known = identity_of_directory(directory, identity);
+    std::free(directory);
+    return known;
+}
+
 } // namespace
+
+bool same_output_target(const char* a, const char* b) {
+    int stream_a = standard_stream(a);
+    int stream_b = standard_stream(b);
+    if (stream_a >= 0 || stream_b >= 0) return stream_a == stream_b;
+    if (std::strcmp(a, b) == 0) return true;
+    if (!same_name(a + directory_length(a), b + directory_length(b))) return false;
+    FileIdentity parent_a;
+    FileIdentity parent_b;
+    // A directory that cannot be found makes that output fail when it opens.
+    return identity_of_parent(a, &parent_a) && identity_of_parent(b, &parent_b) &&
+           same_file(parent_a, parent_b);
+}
 
 OutputResult output_open(OutputFile* out, const char* target, const FileIdentity* inputs,
                          std::size_t input_count) {

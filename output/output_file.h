@@ -85,5 +85,12 @@ OutputResult output_commit(OutputFile* out);
 // was written to it). Does nothing for an output that is already done.
 void output_abort(OutputFile* out);
 
+// Whether two targets are one output, so that a run writing both would have
+// one commit replace the other's file: the same standard stream, or the same
+// directory entry (one directory, one name), however spelled. Two names of
+// one file (hard links, a link and what it leads to) are two entries, each
+// replaced on its own, and so two outputs.
+bool same_output_target(const char* a, const char* b);
+
 // Text for `error`, as strerror gives it.
 const char* output_error_text(const OutputFile* out);

@@ -32,6 +32,10 @@ struct TargetInfo {
 
 TargetInfo inspect_target(const char* target);
 
+// The identity of the directory `path` names (links followed); false when
+// it names none.
+bool identity_of_directory(const char* path, FileIdentity* identity);
+
 // Opens a FIFO or device found by inspect_target; -1 with *error on failure.
 int open_direct(const char* target, int* error);
 

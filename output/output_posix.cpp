@@ -53,6 +53,13 @@ bool identity_of_path(const char* path, FileIdentity* identity) {
     return true;
 }
 
+bool identity_of_directory(const char* path, FileIdentity* identity) {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    *identity = identity_of(st);
+    return true;
+}
+
 bool identity_of_descriptor(int fd, FileIdentity* identity) {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;

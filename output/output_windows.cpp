@@ -90,6 +90,19 @@ bool identity_of_path(const char* path, FileIdentity* identity) {
     return known;
 }
 
+bool identity_of_directory(const char* path, FileIdentity* identity) {
+    // Only with backup semantics does CreateFile open a directory.
+    HANDLE handle = CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = GetFileInformationByHandle(handle, &info) &&
+                 (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CloseHandle(handle);
+    if (known) *identity = identity_of(info);
+    return known;
+}
+
 bool identity_of_descriptor(int fd, FileIdentity* identity) {
     auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     return handle != INVALID_HANDLE_VALUE && identity_of_handle(handle, identity);

@@ -4,7 +4,6 @@
 #include "platform/allocation.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +19,7 @@
 
 namespace {
 
-long read_some(int fd, unsigned char* buffer, std::size_t count) {
+long read_some(int fd, char* buffer, std::size_t count) {
 #ifdef _WIN32
     unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
     return _read(fd, buffer, chunk);
@@ -29,21 +28,10 @@ long read_some(int fd, unsigned char* buffer, std::size_t count) {
 #endif
 }
 
-void start_blocks(InputStream* in, std::size_t block_size) {
-    in->block_size = block_size > 0 ? block_size : 1;
-    in->block = static_cast<unsigned char*>(
-        checked_realloc(nullptr, in->block_size + INPUT_LOOKAHEAD_MAX, NOT_ENOUGH_MEMORY));
-    in->pos = 0;
-    in->used = 0;
-    in->at_end = false;
-}
-
 } // namespace
 
 bool input_open(InputStream* in, const char* name, std::size_t block_size) {
     in->name = name;
-    in->memory = nullptr;
-    in->memory_left = 0;
     in->owns_fd = std::strcmp(name, "-") != 0;
     if (in->owns_fd) {
         in->fd = open(name, O_RDONLY | O_BINARY);
@@ -61,49 +49,19 @@ bool input_open(InputStream* in, const char* name, std::size_t block_size) {
         errno = EISDIR;
         return false;
     }
-    start_blocks(in, block_size);
+    in->block_size = block_size > 0 ? block_size : 1;
+    in->block = static_cast<char*>(checked_realloc(nullptr, in->block_size, NOT_ENOUGH_MEMORY));
     return true;
 }
 
-void input_open_memory(InputStream* in, const char* data, std::size_t length,
-                       std::size_t block_size) {
-    in->fd = -1;
-    in->owns_fd = false;
-    in->name = "memory";
-    in->memory = data;
-    in->memory_left = length;
-    start_blocks(in, block_size);
-}
-
-int input_refill(InputStream* in, std::size_t ahead) {
-    while (in->used - in->pos <= ahead && !in->at_end) {
-        if (in->pos > 0) {
-            std::memmove(in->block, in->block + in->pos, in->used - in->pos);
-            in->used -= in->pos;
-            in->pos = 0;
-        }
-        // Never more than a block at a time, so that tests with tiny blocks
-        // cut the input where they ask; the look-ahead room is for the tail.
-        std::size_t room = in->block_size + INPUT_LOOKAHEAD_MAX - in->used;
-        if (room > in->block_size) room = in->block_size;
-        long n;
-        if (in->memory != nullptr) {
-            n = static_cast<long>(in->memory_left < room ? in->memory_left : room);
-            std::memcpy(in->block + in->used, in->memory, static_cast<std::size_t>(n));
-            in->memory += n;
-            in->memory_left -= static_cast<std::size_t>(n);
-        } else {
-            n = read_some(in->fd, in->block + in->used, room);
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            pack_fail_because(PACK_USAGE_INPUT_OR_MEMORY, "can't read ",
-                              in->owns_fd ? in->name : "standard input", std::strerror(errno));
-        }
-        if (n == 0) in->at_end = true;
-        in->used += static_cast<std::size_t>(n);
+std::size_t input_read(InputStream* in) {
+    for (;;) {
+        long n = read_some(in->fd, in->block, in->block_size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EINTR) continue;
+        pack_fail_because(PACK_USAGE_INPUT_OR_MEMORY, "can't read ",
+                          in->owns_fd ? in->name : "standard input", std::strerror(errno));
     }
-    return in->used - in->pos > ahead ? in->block[in->pos + ahead] : -1;
 }
 
 void input_close(InputStream* in) {

@@ -31,6 +31,10 @@ void* optional_calloc(std::size_t count, std::size_t size) {
     return sys.calloc(count, size);
 }
 
+void* optional_realloc(void* block, std::size_t size) {
+    return sys.realloc(block, size);
+}
+
 void release(void* block) {
     sys.free(block);
 }

@@ -1,4 +1,4 @@
-// Checked allocation for litsieve and litrank. Every block of the programs is
+// Checked allocation for the programs. Every block of the programs is
 // taken through here (and so through sys.realloc / sys.calloc), so that an
 // exhausted heap ends the run the same way everywhere, and so that a test can
 // make the n-th allocation fail by swapping those entries of `sys`.
@@ -25,6 +25,11 @@ void* checked_calloc(std::size_t count, std::size_t size, const char* message);
 // calloc(count, size) for a block the program can do without: null when it
 // cannot be had, and the run goes on.
 void* optional_calloc(std::size_t count, std::size_t size);
+
+// realloc(block, size) for a caller that reports a refusal itself: null
+// when the block cannot be had or grown, `block` then unchanged. `size` must
+// not be 0.
+void* optional_realloc(void* block, std::size_t size);
 
 // Gives back a block from the functions above (null is allowed).
 void release(void* block);

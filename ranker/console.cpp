@@ -81,7 +81,8 @@ void draw() {
     char line[2 * PROGRESS_LINE_MAX + 1];
     line[0] = '\r';
     format_progress(line + 1, progress.path, rank_totals.file_bytes, progress.total,
-                    rank_totals.records);
+                    rank_totals.before.records_read > 0 ? rank_totals.before.records_read
+                                                        : rank_totals.after.records_read);
     std::size_t n = std::strlen(line + 1);
     if (progress.shown > n) { // blanks over the rest of a longer old line
         std::memset(line + 1 + n, ' ', progress.shown - n);

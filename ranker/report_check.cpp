@@ -114,6 +114,24 @@ void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
     fail(EXIT_INPUT, m.text);
 }
 
+inline bool is_empty_line(const ReportReader& r) {
+    return (r.line_length == 1 && r.line[0] == '\n') ||
+           (r.line_length == 2 && r.line[0] == '\r' && r.line[1] == '\n');
+}
+
+// A banner without the empty line that ends it: nothing follows it that
+// could be report lines.
+[[noreturn]] void fail_banner(const ReportReader& r, const char* input_path) {
+    Message m;
+    message_start(&m);
+    message_add(&m, "Report ");
+    message_add_name(&m, r.file.path);
+    message_add(&m, " does not belong to ");
+    message_add_name(&m, input_path);
+    message_add(&m, ": its banner (line 1) has no empty line after it.\n");
+    fail(EXIT_INPUT, m.text);
+}
+
 inline bool line_is(const ReportReader& r, const char* text, std::size_t length) {
     return !r.line_long && r.line_length == length && std::memcmp(r.line, text, length) == 0;
 }
@@ -122,7 +140,7 @@ inline bool line_is(const ReportReader& r, const char* text, std::size_t length)
 
 /*
  * 1. Open the report; skip a banner (its first line, through the first
- *    empty line) when the file starts with one.
+ *    empty line, LF or CR LF) when the file starts with one.
  * 2. For each listed record, in input order, the line litsieve writes for
  *    it. A record of a group of one has a line only in a "-full" report: the
  *    first such record decides which kind of report this is, by whether the
@@ -137,10 +155,13 @@ void check_report(const char* report_path, const char* input_path) {
     bool have = next_line(&r);
     if (have && r.line_length >= sizeof BANNER_START - 1 &&
         std::memcmp(r.line, BANNER_START, sizeof BANNER_START - 1) == 0) {
+        // The banner ends at its empty line: LF, or CR LF where standard
+        // output was written in text mode or the file was converted.
         do {
             have = next_line(&r);
-        } while (have && !(r.line_length == 1 && r.line[0] == '\n'));
-        if (have) have = next_line(&r);
+        } while (have && !is_empty_line(r));
+        if (!have) fail_banner(r, input_path);
+        have = next_line(&r);
     }
 
     enum { UNDECIDED, SHARED_ONLY, FULL } kind = UNDECIDED;

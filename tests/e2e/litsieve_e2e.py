@@ -276,7 +276,7 @@ class LitpackTest(LitsieveCase):
             (1, b"select * from emp where id = 1"),
             (2, b"select 'a;\nb' from dual"),
             (3, b"update t set x = 1 -- note;\n where y = 2"),
-            (4, b"begin\n  null; end"),
+            (4, b"begin\n  null; end;"),  # a PL/SQL block keeps its last ";", as clients send it
             (5, b"create table t (a int)"),
             (6, b"select \"x;\" from t"),
             (7, b"tail without terminator"),

@@ -39,8 +39,8 @@ class Program:
         self.exe = getattr(OPTIONS, name)
 
     def args(self, target):
-        if self.name == "litpack":
-            return ["-o", target, "in.sql"]
+        if self.name == "litpack":  # the format given: no note of a detected one
+            return ["--from", "sql", "-o", target, "in.sql"]
         return ["--quiet", "--html", target, "in.rec", "report.txt"]
 
     def inputs(self):
@@ -324,14 +324,16 @@ class NativeLimitTest(OutputCase):
         def limited():
             resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
         packer = Program("litpack")
-        run = self.run_program(packer, ["-o", "many.rec", "many.sql"], preexec_fn=limited)
+        run = self.run_program(packer, ["--from", "sql", "-o", "many.rec", "many.sql"],
+                               preexec_fn=limited)
         self.assertEqual(run.status, 0, run.stderr)
         self.assertEqual(os.path.getsize(self.path("many.rec")),
                          os.path.getsize(self.path("many.sql")) // len(statement) *
                          (8 + len(statement) - 2))
         self.write("huge.rec", OLD)
         before = self.snapshot()
-        run = self.run_program(packer, ["-o", "huge.rec", "huge.sql"], preexec_fn=limited)
+        run = self.run_program(packer, ["--from", "sql", "-o", "huge.rec", "huge.sql"],
+                               preexec_fn=limited)
         self.assertEqual((run.status, run.stderr), (1, b"Not enough memory\n"))
         self.assertEqual(self.snapshot(), before)
 
@@ -370,7 +372,7 @@ class InterruptTest(OutputCase):
                     # for the rest of their input with the new file open.
                     fifo = None
                     if program.name == "litpack":
-                        args, head = ["-o", "out.dat", "-"], SQL
+                        args, head = ["--from", "sql", "-o", "out.dat", "-"], SQL
                     else:
                         fifo = self.path("in.fifo")
                         os.mkfifo(fifo)

@@ -143,4 +143,49 @@ TEST(EscapeTest, NamesInMessages) {
     }
 }
 
+// Escapes `text` in pieces of at most `room` bytes of output, as a writer
+// with a small buffer would.
+std::string tsv(const std::string& text, std::size_t room) {
+    std::string written;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        char out[64];
+        std::size_t consumed = 0;
+        std::size_t n = escape_tsv(text.data() + done, text.size() - done, out, room, &consumed);
+        if (consumed == 0) break; // no progress: the room is too small for the next piece
+        written.append(out, n);
+        done += consumed;
+    }
+    return written;
+}
+
+TEST(EscapeTest, TabSeparatedFields) {
+    struct Case {
+        std::string field;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"plain text \xC3\xA9", "plain text \xC3\xA9"},
+        {"a\tb\nc\rd\\e", "a\\tb\\nc\\rd\\\\e"},
+        {std::string("\x00\x01\x1b\x7f", 4), "\\x00\\x01\\x1B\\x7F"},
+        {"\xC2\x9B[31m", "\\u{009B}[31m"}, // C1 CSI written as UTF-8
+        {"\xC2\x80\xC2\x9F\xC2\xA0", "\\u{0080}\\u{009F}\xC2\xA0"},
+        {"\x9B\xFF\xA0", "\\x9B\xFF\xA0"}, // lone bytes: the C1 one escaped, others as they are
+        {"\xE2\x80\xAE", "\xE2\x80\xAE"},  // U+202E: a character whose 80 byte is no control
+        {"\xE2\x80", "\xE2\\x80"},         // cut short: the 80 is a lone byte
+        {"\xF0\x9F\x98\x80!", "\xF0\x9F\x98\x80!"},
+    };
+    for (const Case& c : cases) {
+        // Every room from the smallest that always progresses: an escape or
+        // a character is never cut between two calls.
+        for (std::size_t room = TSV_ESCAPE_MAX; room <= 24; ++room) {
+            EXPECT_EQ(tsv(c.field, room), c.written) << c.field << ", room " << room;
+        }
+    }
+    char out[4];
+    std::size_t consumed = 99;
+    EXPECT_EQ(escape_tsv("\x01", 1, out, 3, &consumed), 0u); // "\x01" needs 4
+    EXPECT_EQ(consumed, 0u);
+}
+
 } // namespace

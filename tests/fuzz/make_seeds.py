@@ -2,7 +2,8 @@
 """Writes the seed inputs of the fuzz targets.
 
 Seeds are small: the first records of each workload of the shared corpus
-(which is only read), and the edge cases the unit tests use. Each target gets
+(which is only read), the packer's fixtures (scripts and server logs), and
+the edge cases the unit tests use. Each target gets
 its own directory under OUT, in the input form its fuzzer expects (see the
 comment at the top of each *_fuzzer.cpp).
 """
@@ -112,6 +113,36 @@ def main():
             body = b"".join(rec(rid, text) for rid, text in recs[:count])
             if len(body) < 16000:
                 save(pipeline, b"\x01\x00\x00" + body)
+
+    # The packer's: each fixture in the format it is (byte 0: format + 7 *
+    # dialect, as packer_fuzzer.cpp reads it) and detected, in 7-byte chunks.
+    packer = os.path.join(args.out, "packer")
+    fixtures = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packer",
+                            "fixtures")
+    formats = {".log": 0, ".csv": 6}
+    dialects = {"pg_dump.sql": 1, "psql_script.sql": 1, "mysqldump.sql": 2,
+                "sqlplus_script.sql": 3, "sqlcmd_script.sql": 4}
+    for name in sorted(os.listdir(fixtures)):
+        with open(os.path.join(fixtures, name), "rb") as f:
+            text = f.read()[:16000]
+        dialect = dialects.get(name, 0)
+        first = formats.get(os.path.splitext(name)[1], 1) + 7 * dialect
+        save(packer, bytes([first, 6]) + text)
+        save(packer, bytes([7 * dialect, 2]) + text)
+
+
+    # litrank's patterns (a line), then a normalised text to match and fold.
+    pattern = os.path.join(args.out, "pattern")
+    texts = [b"SELECT * FROM ORDERS WHERE ID IN ( :N , :N , :N )",
+             b"DELETE FROM CART WHERE ID IN ( - :N , - :N ) \\* APP=WEB * \\",
+             b"SELECT \\* ONLY * \\", b"UPDATE T SET A = :S WHERE B IN ( $ :N )"]
+    for p in (b"FROM ORDERS", b"^select", b"(A|B)+C{1,3}$", b"[[:digit:]]", b"[^a-z ]",
+              b"IN \\( (:N , )*:N \\)", b"x*y?z+", b"(((a)))|b|c", b"*.log", b"[!a]?"):
+        for text in texts:
+            save(pattern, p + b"\n" + text)
+    for recs in workload:
+        for _, text in recs[:5]:
+            save(pattern, b"SELECT.*FROM\n" + text[:800])
 
 
 if __name__ == "__main__":

@@ -212,6 +212,42 @@ TEST_F(OutputFileTest, AnInputIsRefusedWhateverItsName) {
     output_abort(&out);
 }
 
+TEST_F(OutputFileTest, OneTargetUnderTwoSpellings) {
+    ASSERT_EQ(make_directory(path("sub").c_str()), 0);
+    write_file(path("old.rec"), "x");
+    ASSERT_TRUE(make_hard_link(path("old.rec").c_str(), path("hard.rec").c_str()));
+    struct Case {
+        std::string a;
+        std::string b;
+        bool same;
+    };
+    std::vector<Case> cases = {
+        {path("out.rec"), path("out.rec"), true},
+        {path("out.rec"), dir + "/./out.rec", true},      // not there yet
+        {path("out.rec"), dir + "/sub/../out.rec", true}, // through another directory
+        {path("old.rec"), dir + "/../" + dir + "/old.rec", true},
+        {path("out.rec"), path("sub/out.rec"), false}, // one name, two directories
+        {path("out.rec"), path("out.tsv"), false},
+        {path("old.rec"), path("hard.rec"), false}, // two entries, each replaced alone
+        {"-", "/dev/stdout", true},
+        {"-", "-", true},
+        {"-", path("out.rec"), false},
+        {"/dev/stderr", "-", false},
+        {path("missing/out.rec"), path("missing/./out.rec"), false}, // the open fails anyway
+    };
+#ifdef _WIN32
+    cases.push_back({path("OUT.rec"), dir + "\\out.rec", true});
+#else
+    ASSERT_EQ(symlink("old.rec", path("link.rec").c_str()), 0);
+    cases.push_back({path("link.rec"), path("old.rec"), false}); // the link is replaced itself
+    cases.push_back({path("OUT.rec"), path("out.rec"), false});
+#endif
+    for (const Case& c : cases) {
+        EXPECT_EQ(same_output_target(c.a.c_str(), c.b.c_str()), c.same) << c.a << " and " << c.b;
+        EXPECT_EQ(same_output_target(c.b.c_str(), c.a.c_str()), c.same) << c.b << " and " << c.a;
+    }
+}
+
 TEST_F(OutputFileTest, TargetsThatCannotBeOutputs) {
     std::string sub = path("sub");
     ASSERT_EQ(make_directory(sub.c_str()), 0);

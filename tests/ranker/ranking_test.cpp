@@ -30,7 +30,7 @@ class RankingTest : public ::testing::Test {
         for (const Input& in : inputs) {
             StatementRecord record = {in.id, static_cast<std::int32_t>(in.text.size()),
                                       in.text.c_str()};
-            rank_record(record);
+            rank_record(record, nullptr);
         }
     }
 };
@@ -87,10 +87,10 @@ TEST_F(RankingTest, OrdersBySizeOrBytesWithTiesToTheEarlierGroup) {
 
 TEST_F(RankingTest, BytesSizesAndFirstMembersAreCountedPerGroup) {
     feed(MIXED);
-    EXPECT_EQ(rank_totals.records, 8);
+    EXPECT_EQ(rank_totals.after.records, 8);
     std::int64_t bytes = 0;
     for (const Input& in : MIXED) bytes += static_cast<std::int64_t>(in.text.size());
-    EXPECT_EQ(rank_totals.bytes, bytes);
+    EXPECT_EQ(rank_totals.after.bytes, bytes);
     EXPECT_EQ(rank_totals.file_bytes, bytes + 8 * 8);
     EXPECT_EQ(group_extra[2].bytes, 17);
     EXPECT_EQ(group_extra[3].bytes, 58);
@@ -100,6 +100,8 @@ TEST_F(RankingTest, BytesSizesAndFirstMembersAreCountedPerGroup) {
     EXPECT_EQ(text_of(group_extra[4].example, group_extra[4].example_length), "delete b");
     EXPECT_EQ(text_of(group_extra[5].example, group_extra[5].example_length), "commit");
     EXPECT_EQ(group_table.base[5].first_member, 14);
+    EXPECT_EQ(group_extra[5].first_id, 14);
+    EXPECT_EQ(group_extra[4].size, group_table.base[4].size);
 }
 
 TEST_F(RankingTest, LongTextsAreCutWithoutSplittingUtf8) {
@@ -116,11 +118,11 @@ TEST_F(RankingTest, LongTextsAreCutWithoutSplittingUtf8) {
     EXPECT_EQ(group_extra[3].example_length, static_cast<std::int32_t>(EXAMPLE_TEXT_MAX));
 
     Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
-    recover_normalized_texts(ranking);
+    recover_normalised_texts();
     const GroupExtra& long_text = group_extra[4];
-    EXPECT_EQ(long_text.normalized_full, 8999);
-    EXPECT_EQ(long_text.normalized_length, static_cast<std::int32_t>(NORMALIZED_TEXT_MAX));
-    EXPECT_EQ(std::string(long_text.normalized, 6), "AB AB ");
+    EXPECT_EQ(long_text.normalised_full, 8999);
+    EXPECT_EQ(long_text.normalised_length, static_cast<std::int32_t>(NORMALISED_TEXT_MAX));
+    EXPECT_EQ(std::string(long_text.normalised, 6), "AB AB ");
     release_ranking(&ranking);
 }
 
@@ -155,17 +157,17 @@ TEST_F(RankingTest, RecoveredTextsAreTheNormalisersTexts) {
     std::int32_t walked = 0;
     for (std::int32_t top : {0, 7}) {
         Ranking ranking = rank_groups(RANK_BY_BYTES, top);
-        walked += recover_normalized_texts(ranking);
+        walked += recover_normalised_texts();
         for (std::int32_t i = 0; i < ranking.count; ++i) {
             std::int32_t number = ranking.numbers[i];
             const GroupExtra& extra = group_extra[number];
-            ASSERT_NE(extra.normalized, nullptr) << "group " << number;
+            ASSERT_NE(extra.normalised, nullptr) << "group " << number;
             std::string expected =
                 normalised_by_parser(first_text[group_table.base[number].first_member]);
-            std::size_t kept = utf8_cut(expected.data(), expected.size(), NORMALIZED_TEXT_MAX);
-            EXPECT_EQ(text_of(extra.normalized, extra.normalized_length), expected.substr(0, kept))
+            std::size_t kept = utf8_cut(expected.data(), expected.size(), NORMALISED_TEXT_MAX);
+            EXPECT_EQ(text_of(extra.normalised, extra.normalised_length), expected.substr(0, kept))
                 << "group " << number;
-            EXPECT_EQ(extra.normalized_full, static_cast<std::int32_t>(expected.size()));
+            EXPECT_EQ(extra.normalised_full, static_cast<std::int32_t>(expected.size()));
         }
         release_ranking(&ranking);
     }
@@ -175,7 +177,7 @@ TEST_F(RankingTest, RecoveredTextsAreTheNormalisersTexts) {
 TEST_F(RankingTest, EmptyInputRanksNothing) {
     Ranking ranking = rank_groups(RANK_BY_BYTES, 20);
     EXPECT_EQ(ranking.count, 0);
-    recover_normalized_texts(ranking);
+    recover_normalised_texts();
     release_ranking(&ranking);
 }
 

@@ -24,13 +24,15 @@ void feed_example() {
                    {9, "SELECT *  FROM T\nWHERE A = 42"},
                    {12, "select * from t where a=3"}};
     for (const auto& r : records) {
-        rank_record({r.id, static_cast<std::int32_t>(std::strlen(r.text)), r.text});
+        rank_record(StatementRecord{r.id, static_cast<std::int32_t>(std::strlen(r.text)), r.text}, nullptr);
     }
 }
 
 const char SHARED[] = "5\t1\t3\t5\r\n9\t1\t3\t5\r\n12\t1\t3\t5\r\n";
 const char FULL[] = "5\t1\t3\t5\r\n7\t2\t1\t7\r\n9\t1\t3\t5\r\n12\t1\t3\t5\r\n";
 const char BANNER[] = "Literal Sieve version 1.2\nCopyright line\n\n";
+// The banner with CR LF line ends, as a text-mode write or a conversion makes it.
+const char CRLF_BANNER[] = "Literal Sieve version 1.2\r\nCopyright line\r\n\r\n";
 
 std::string write_file(const std::string& name, const std::string& bytes) {
     std::string path = ::testing::TempDir() + "report_check_" + name;
@@ -46,7 +48,7 @@ void check_and_exit(const std::string& path) {
 
 TEST(ReportCheckDeathTest, ReportsOfThisInputPass) {
     const std::string reports[] = {SHARED, FULL, std::string(BANNER) + SHARED,
-                                   std::string(BANNER) + FULL};
+                                   std::string(BANNER) + FULL, std::string(CRLF_BANNER) + SHARED};
     int i = 0;
     for (const std::string& report : reports) {
         std::string path = write_file("good" + std::to_string(i++), report);
@@ -91,6 +93,10 @@ TEST(ReportCheckDeathTest, FirstMismatchingLineIsNamed) {
         {"a line of another report", "5\t1\t3\t5\r\n9\t1\t3\t5\r\n12\t2\t1\t12\r\n", "line 3"},
         {"banner, then mismatch", std::string(BANNER) + "5\t1\t3\t6\r\n", "line 4 should be"},
         {"no line end at all", std::string(300, 'x'), "line 1 should be .* but is \"xxxx"},
+        {"banner without its empty line", "Literal Sieve version 1.2\nCopyright line\n",
+         "its banner .line 1. has no empty line after it"},
+        {"CR LF banner, then mismatch", std::string(CRLF_BANNER) + "5\t1\t3\t6\r\n",
+         "line 4 should be"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -108,12 +108,84 @@ TEST(TerminalTextTest, OneLineCutToTheWidth) {
     for (const Case& c : cases) {
         std::size_t used = 0;
         std::string out = written([&](OutBuffer* o) {
-            used = out_terminal_text(o, c.text.data(), c.text.size(), c.columns);
+            used = out_terminal_text(o, c.text.data(), c.text.size(), c.text.size(), c.columns);
         });
         EXPECT_EQ(out, c.expected) << c.text << " in " << c.columns;
         if (c.columns > 0) {
             EXPECT_LE(used, c.columns);
         }
+    }
+}
+
+TEST(TerminalTextTest, CutsKeepTheEndOrCountWhatIsHidden) {
+    struct Case {
+        std::string text;
+        std::size_t full; // 0: the text is whole
+        std::size_t columns;
+        std::string expected;
+    };
+    const std::string list = "IN ( :S , :S , :S , :S , :S , :S , :S , :S , :S , :S )";
+    const Case cases[] = {
+        // Whole texts too wide: two thirds of the room for the start, the
+        // rest for the end, the bytes between counted.
+        {list, 0, 40, "IN ( :S , :S , :...(30 bytes)...S , :S )"},
+        {list + " AND X", 0, 40, "IN ( :S , :S , :...(36 bytes)... ) AND X"},
+        // Kept in part: cut at the end, every byte not shown counted.
+        {"SELECT A FROM T WHERE B", 1000, 40, "SELECT A FROM T WHER...(980 more bytes)"},
+        {"SELECT A", 1000, 40, "SELECT A...(992 more bytes)"},
+        // Two characters of two columns each count four.
+        {"\xE6\xBC\xA2\xE5\xAD\x97", 0, 4, "\xE6\xBC\xA2\xE5\xAD\x97"},
+        {"\xE6\xBC\xA2\xE5\xAD\x97x", 0, 4, "..."}, // no room for a wide one before "..."
+    };
+    for (const Case& c : cases) {
+        std::size_t used = 0;
+        std::size_t full = c.full > 0 ? c.full : c.text.size();
+        std::string out = written([&](OutBuffer* o) {
+            used = out_terminal_text(o, c.text.data(), c.text.size(), full, c.columns);
+        });
+        EXPECT_EQ(out, c.expected) << c.text << " in " << c.columns;
+        EXPECT_LE(used, c.columns);
+    }
+}
+
+TEST(TerminalTextTest, WideCharactersTakeTwoColumns) {
+    struct Case {
+        std::uint32_t code;
+        std::size_t columns;
+    };
+    const Case cases[] = {
+        {'a', 1},    {0xE9, 1},   {0x10FF, 1},  {0x1100, 2},  {0x115F, 2},  {0x1160, 1},
+        {0x3041, 2}, {0x4E00, 2}, {0x9FFF, 2},  {0xAC00, 2},  {0xD7A3, 2},  {0xD7A4, 1},
+        {0xFF01, 2}, {0xFF61, 1}, {0x1F600, 2}, {0x20000, 2}, {0x3FFFD, 2}, {0x40000, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(character_columns(c.code), c.columns) << std::hex << c.code;
+    }
+    EXPECT_EQ(terminal_width("\xE6\xBC\xA2"
+                             "a\tb",
+                             6),
+              5u);
+}
+
+TEST(JsonTextTest, AnyBytesMakeAValidString) {
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"plain \xE2\x82\xAC", "plain \xE2\x82\xAC"},
+        {"\"\\/", "\\\"\\\\/"},
+        {"\n\r\t\b\f", "\\n\\r\\t\\b\\f"},
+        {std::string("\x00\x01\x1F", 3), "\\u0000\\u0001\\u001F"},
+        {"caf\xE9", "caf\\u00E9"},   // not UTF-8: the byte as its Latin-1 character
+        {"\xE2\x80\xA8", "\\u2028"}, // a line separator, for JavaScript
+        {"\xC2\x85", "\xC2\x85"},    // a C1 control is valid JSON as it is
+        {"\xED\xA0\x80", "\\u00ED\\u00A0\\u0080"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(written([&](OutBuffer* o) { out_json_text(o, c.text.data(), c.text.size()); }),
+                  c.expected)
+            << c.text;
     }
 }
 
@@ -196,7 +268,7 @@ class ListingTest : public ::testing::Test {
         dictionary = create_dictionary();
     }
     void feed(std::int32_t id, const std::string& text) {
-        rank_record({id, static_cast<std::int32_t>(text.size()), text.c_str()});
+        rank_record(StatementRecord{id, static_cast<std::int32_t>(text.size()), text.c_str()}, nullptr);
     }
     // Hostile statements: markup, quotes, tabs and line breaks, escape
     // sequences, bytes that are not UTF-8. The first two share a group.
@@ -212,6 +284,10 @@ class ListingTest : public ::testing::Test {
         }
     }
 };
+
+RunFacts facts(const char* input) {
+    return {input, nullptr, RANK_BY_SIZE, false, false, 0, false};
+}
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -242,11 +318,11 @@ TEST_F(ListingTest, TableLinesFitTheWidth) {
     feed_hostile();
     for (int i = 0; i < 30; ++i) feed(10 + i, "update orders set status = 'x' where id = 7");
     Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
-    recover_normalized_texts(ranking);
+    recover_normalised_texts();
     // The numbers take 44 columns here and the texts keep at least 20.
     for (std::size_t width : {64u, 80u, 200u}) {
-        std::string table =
-            written([&](OutBuffer* o) { write_table(o, ranking, "in.rec", width); });
+        std::string table = written(
+            [&](OutBuffer* o) { write_table(o, ranking, nullptr, facts("in.rec"), width); });
         std::vector<std::string> lines = lines_of(table);
         ASSERT_EQ(lines.size(), 3 + 2 * static_cast<std::size_t>(ranking.count));
         for (const std::string& line : lines) {
@@ -263,9 +339,9 @@ TEST_F(ListingTest, TableLinesFitTheWidth) {
 TEST_F(ListingTest, TsvHasEightFieldsPerLine) {
     feed_hostile();
     Ranking ranking = rank_groups(RANK_BY_BYTES, 0);
-    recover_normalized_texts(ranking);
+    recover_normalised_texts();
     std::vector<std::string> lines =
-        lines_of(written([&](OutBuffer* o) { write_tsv(o, ranking); }));
+        lines_of(written([&](OutBuffer* o) { write_tsv(o, ranking, nullptr, facts("in.rec")); }));
     ASSERT_EQ(lines.size(), 1 + static_cast<std::size_t>(ranking.count));
     for (const std::string& line : lines) EXPECT_EQ(count(line, "\t"), 7u) << line;
     std::string bytes = std::to_string(hostile[0].size() + hostile[1].size());
@@ -280,8 +356,9 @@ TEST_F(ListingTest, TsvHasEightFieldsPerLine) {
 TEST_F(ListingTest, PageKeepsHostileTextsOutOfMarkup) {
     feed_hostile();
     Ranking ranking = rank_groups(RANK_BY_SIZE, 0);
-    recover_normalized_texts(ranking);
-    std::string page = written([&](OutBuffer* o) { write_html(o, ranking, "<in>&\"'.rec"); });
+    recover_normalised_texts();
+    std::string page =
+        written([&](OutBuffer* o) { write_html(o, ranking, nullptr, facts("<in>&\"'.rec")); });
     EXPECT_EQ(count(page, "<script"), 1u);
     EXPECT_EQ(count(page, "</script"), 1u);
     EXPECT_EQ(count(page, "<img"), 0u);
@@ -291,20 +368,21 @@ TEST_F(ListingTest, PageKeepsHostileTextsOutOfMarkup) {
     EXPECT_EQ(count(page, "<tr id=\"g"), 3u);
     EXPECT_NE(page.find("<title>litrank: &lt;in&gt;&amp;&quot;&#39;.rec</title>"),
               std::string::npos);
-    EXPECT_NE(page.find("from caf\xC3\xA9</pre>"), std::string::npos);
+    EXPECT_NE(page.find("from caf\xC3\xA9</td>"), std::string::npos);
     EXPECT_NE(page.find("b<span class=\"byte\">\\xE9</span>"), std::string::npos);
     release_ranking(&ranking);
 }
 
 TEST_F(ListingTest, ChartDrawsAtMostItsBarsButTheTableListsAll) {
-    for (std::int32_t i = 0; i < CHART_BARS_MAX + 20; ++i) {
+    for (std::int32_t i = 0; i < PAGE_BARS_MAX + 20; ++i) {
         feed(i, "select c" + std::to_string(i) + " from t");
     }
-    for (std::int32_t top : {7, CHART_BARS_MAX + 20}) {
+    for (std::int32_t top : {7, PAGE_BARS_MAX + 20}) {
         Ranking ranking = rank_groups(RANK_BY_SIZE, top);
-        recover_normalized_texts(ranking);
-        std::string page = written([&](OutBuffer* o) { write_html(o, ranking, "in.rec"); });
-        std::size_t bars = static_cast<std::size_t>(top < CHART_BARS_MAX ? top : CHART_BARS_MAX);
+        recover_normalised_texts();
+        std::string page =
+            written([&](OutBuffer* o) { write_html(o, ranking, nullptr, facts("in.rec")); });
+        std::size_t bars = static_cast<std::size_t>(top < PAGE_BARS_MAX ? top : PAGE_BARS_MAX);
         EXPECT_EQ(count(page, "<rect class=\"bar\""), bars);
         EXPECT_EQ(count(page, "<tr id=\"g"), static_cast<std::size_t>(top));
         release_ranking(&ranking);
