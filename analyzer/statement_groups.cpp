@@ -75,8 +75,19 @@ void file_statement(std::int32_t record_id, const unsigned char* normalized, std
 }
 
 void file_statements(const NormalizedRecord* records, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        file_statement(records[i].id, records[i].normalized, records[i].normalized_length);
+    while (count > 0) {
+        std::size_t n = count < INTERN_RUN_MOST ? count : INTERN_RUN_MOST;
+        const unsigned char* texts[INTERN_RUN_MOST];
+        std::size_t lengths[INTERN_RUN_MOST];
+        std::int32_t results[INTERN_RUN_MOST];
+        for (std::size_t i = 0; i < n; ++i) {
+            texts[i] = records[i].normalized;
+            lengths[i] = records[i].normalized_length;
+        }
+        intern_run(dictionary, texts, lengths, n, results); // 3.
+        for (std::size_t i = 0; i < n; ++i) file_interned(records[i].id, results[i]);
+        records += n;
+        count -= n;
     }
 }
 

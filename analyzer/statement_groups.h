@@ -67,7 +67,7 @@ void process_statement(std::int32_t record_id, const char* text);
 void file_statement(std::int32_t record_id, const unsigned char* normalized, std::size_t length);
 
 // file_statement for each of a run of records from the statement pipeline,
-// in order.
+// in order; their texts are interned together (intern_run).
 void file_statements(const NormalizedRecord* records, std::size_t count);
 
 // The group a listed record belongs to.

@@ -42,7 +42,7 @@ struct NormalizedRecord {
 };
 
 // Called with runs of up to PIPELINE_RUN consecutive records, in file
-// order: one call for several records.
+// order, so that the consumer can look ahead over a few texts (intern_run).
 constexpr std::size_t PIPELINE_RUN = 16;
 using RecordConsumer = void (*)(const NormalizedRecord* records, std::size_t count);
 

@@ -300,7 +300,8 @@ TEST(StringDictionaryTest, WorksWithoutRecentTexts) {
 // Where nearly every text is new, the recent texts rest for a while and
 // texts walk the trie at once; where texts come again, they are asked
 // again. Phases of new and of repeated texts, longer than the windows in
-// which that is decided, give the map's answers throughout.
+// which that is decided, give the map's answers throughout, one text at a
+// time and in runs.
 TEST(StringDictionaryTest, RecentTextsRestAndComeBackWithTheSameIds) {
     std::map<std::string, std::int32_t> truth;
     std::int32_t next_id = 2;
@@ -318,6 +319,7 @@ TEST(StringDictionaryTest, RecentTextsRestAndComeBackWithTheSameIds) {
     add_new(16 * window); // through the rest and into the next windows
     add_repeated(4 * window);
     StringDictionary* single = create_dictionary();
+    StringDictionary* runs = create_dictionary();
     std::vector<std::int32_t> expected;
     for (const std::string& text : texts) {
         auto known = truth.find(text);
@@ -327,14 +329,27 @@ TEST(StringDictionaryTest, RecentTextsRestAndComeBackWithTheSameIds) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         ASSERT_EQ(intern_string(single, texts[i].c_str()), expected[i]) << "text " << i;
     }
+    for (std::size_t i = 0; i < texts.size(); i += 7) {
+        std::size_t n = std::min<std::size_t>(7, texts.size() - i);
+        const unsigned char* run[7];
+        std::size_t lengths[7];
+        std::int32_t results[7];
+        for (std::size_t k = 0; k < n; ++k) {
+            run[k] = reinterpret_cast<const unsigned char*>(texts[i + k].data());
+            lengths[k] = texts[i + k].size();
+        }
+        intern_run(runs, run, lengths, n, results);
+        for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(results[k], expected[i + k]) << i + k;
+    }
 }
 
 // Differential test against a map that always tells the truth: random texts
 // of shapes that force every path (splits at every position, prefixes, end
 // markers, high bytes, long runs), with a fixed seed so failures repeat. Each
-// shape runs twice side by side: through the recent texts, and on the plain
-// path of a dictionary that could not have them, which walks the trie for
-// every text.
+// shape runs three times side by side: through the recent texts, on the
+// plain path of a dictionary that could not have them, which walks the trie
+// for every text, and in runs of 1 to 16 texts through intern_run, whose
+// walks go down the trie together (texts repeat within a run, too).
 TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
     struct Shape {
         const char* name;
@@ -360,21 +375,27 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
         SCOPED_TRACE(shape.name);
         StringDictionary* recent = create_dictionary();
         StringDictionary* plain = create_dictionary();
+        StringDictionary* runs = create_dictionary();
         // Two long texts (they never go through the recent texts) give both
         // dictionaries their first chunk of nodes; then the
         // plain one's first short text cannot have its recent texts.
         const std::string first(RECENT_TEXT_MOST + 1, '#');
         const std::string second(RECENT_TEXT_MOST + 1, '%');
-        for (StringDictionary* d : {recent, plain}) {
+        for (StringDictionary* d : {recent, plain, runs}) {
             intern_string(d, first.c_str());
             intern_string(d, second.c_str());
         }
         intern_string(recent, "x");
+        intern_string(runs, "x");
         fail_allocations_from(1);
         intern_string(plain, "x");
         stop_failing_allocations();
         std::map<std::string, std::int32_t> truth{{first, 2}, {second, 3}, {"x", 4}};
         std::int32_t next_id = 5;
+        std::vector<std::string> run;
+        std::vector<std::int32_t> run_expected;
+        std::uniform_int_distribution<std::size_t> run_length(1, INTERN_RUN_MOST);
+        std::size_t run_goal = run_length(random);
         for (int i = 0; i < 20000; ++i) {
             std::uniform_int_distribution<int> length_of(1, shape.max_length);
             std::uniform_int_distribution<std::size_t> letter(0, shape.alphabet.size() - 1);
@@ -394,6 +415,23 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
                 << shape.name << ", step " << i << ", text '" << text << "'";
             ASSERT_EQ(intern_bytes(plain, bytes, text.size()), expected)
                 << shape.name << ", plain, step " << i << ", text '" << text << "'";
+            run.push_back(text);
+            run_expected.push_back(expected);
+            if (run.size() == run_goal || i == 19999) {
+                const unsigned char* texts[INTERN_RUN_MOST];
+                std::size_t lengths[INTERN_RUN_MOST];
+                std::int32_t results[INTERN_RUN_MOST];
+                for (std::size_t k = 0; k < run.size(); ++k) {
+                    texts[k] = reinterpret_cast<const unsigned char*>(run[k].data());
+                    lengths[k] = run[k].size();
+                }
+                intern_run(runs, texts, lengths, run.size(), results);
+                ASSERT_EQ(std::vector<std::int32_t>(results, results + run.size()), run_expected)
+                    << shape.name << ", in runs, up to step " << i;
+                run.clear();
+                run_expected.clear();
+                run_goal = run_length(random);
+            }
         }
         EXPECT_EQ(dictionary_heap_bytes(recent),
                   dictionary_heap_bytes(plain) + recent_texts_bytes());
@@ -407,6 +445,7 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
         Stored in_order(truth.begin(), truth.end());
         EXPECT_EQ(stored_texts(recent), in_order) << shape.name;
         EXPECT_EQ(stored_texts(plain), in_order) << shape.name;
+        EXPECT_EQ(stored_texts(runs), in_order) << shape.name;
         DictionaryShape trie;
         dictionary_shape(plain, &trie);
         for (int k = 0; k < 5; ++k) {

@@ -10,7 +10,10 @@
 //     holds the last id, and a null text yields 0;
 //  3. visiting the texts gives back exactly the map: each stored text once,
 //     with its id, in ascending byte order (and, with assertions on, every
-//     fragment of the trie without a next has an id).
+//     fragment of the trie without a next has an id);
+//  4. a second dictionary given the same texts in runs (intern_run, whose
+//     walks go down the trie together; the separator byte sets the runs'
+//     lengths) gives the same results.
 #include "tests/fuzz/fuzz_support.h"
 
 #include "analyzer/string_dictionary.h"
@@ -63,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     StringDictionary* d = create_dictionary();
     Texts expected;
     std::int32_t next_id = 2;
+    std::vector<std::int32_t> results;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const std::string& text = texts[i];
         std::int32_t want = 1;
@@ -75,6 +79,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::int32_t got = terminated_form ? intern_string(d, text.c_str()) : intern(d, text);
         FUZZ_CHECK(got == want, "text " + std::to_string(i) + ": " + std::to_string(got) +
                                     " expected " + std::to_string(want));
+        results.push_back(want);
+    }
+    StringDictionary* in_runs = create_dictionary();
+    std::size_t run_most = 1 + static_cast<unsigned char>(separator) % INTERN_RUN_MOST;
+    for (std::size_t i = 0; i < texts.size(); i += run_most) {
+        std::size_t n = texts.size() - i < run_most ? texts.size() - i : run_most;
+        const unsigned char* run[INTERN_RUN_MOST];
+        std::size_t lengths[INTERN_RUN_MOST];
+        std::int32_t got[INTERN_RUN_MOST];
+        for (std::size_t k = 0; k < n; ++k) {
+            run[k] = reinterpret_cast<const unsigned char*>(texts[i + k].data());
+            lengths[k] = texts[i + k].size();
+        }
+        intern_run(in_runs, run, lengths, n, got);
+        for (std::size_t k = 0; k < n; ++k) {
+            FUZZ_CHECK(got[k] == results[i + k], "text " + std::to_string(i + k) + " in a run: " +
+                                                     std::to_string(got[k]) + " expected " +
+                                                     std::to_string(results[i + k]));
+        }
     }
     FUZZ_CHECK(intern_string(d, nullptr) == 0, "a null text yields 0");
     FUZZ_CHECK(dictionary_last_id(d) == next_id - 1, "the counter holds the last id");
