@@ -538,6 +538,15 @@ void intern_run(StringDictionary* d, const unsigned char* const* texts, const st
     }
 }
 
+void warm_run(StringDictionary* d, const unsigned char* const* texts, const std::size_t* lengths,
+              std::size_t count) {
+    assert(count <= INTERN_RUN_MOST);
+    if (d->root == NO_NODE || (d->recent != nullptr && d->recent_resting == 0)) return;
+    bool walk[INTERN_RUN_MOST];
+    for (std::size_t i = 0; i < count; ++i) walk[i] = texts[i] != nullptr && lengths[i] > 0;
+    warm_sink = warm_sink + warm_walks(d, texts, lengths, walk, count);
+}
+
 std::int32_t dictionary_last_id(const StringDictionary* d) {
     return d->id_counter;
 }

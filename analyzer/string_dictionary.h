@@ -36,6 +36,15 @@ constexpr std::size_t INTERN_RUN_MOST = 16;
 void intern_run(StringDictionary* dictionary, const unsigned char* const* texts,
                 const std::size_t* lengths, std::size_t count, std::int32_t* results);
 
+// For a caller that must intern texts one at a time (its other work comes
+// between them): walks up to INTERN_RUN_MOST texts down the trie side by
+// side, so that interning them next, in order, finds their nodes in the
+// caches. Changes nothing the dictionary answers. It walks only while most
+// texts are new (the recent texts rest); where texts come again, the
+// recent texts answer them and the walks would be made in vain.
+void warm_run(StringDictionary* dictionary, const unsigned char* const* texts,
+              const std::size_t* lengths, std::size_t count);
+
 // The last id handed out: 1 while the dictionary is empty.
 std::int32_t dictionary_last_id(const StringDictionary* dictionary);
 

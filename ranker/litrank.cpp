@@ -363,7 +363,27 @@ MetaFile* active_meta = nullptr;
 
 // The pipeline hands its records over in file order on the calling thread,
 // so the metadata file is read in step with them here.
+// Interning comes one record at a time, between the metadata and the
+// counting, so the run's texts are only walked down the dictionary together
+// first (warm_run). With folding the texts interned are not these, and
+// nothing is walked.
+void warm_texts(const NormalizedRecord* records, std::size_t count) {
+    const unsigned char* texts[INTERN_RUN_MOST];
+    std::size_t lengths[INTERN_RUN_MOST];
+    while (count > 0) {
+        std::size_t n = count < INTERN_RUN_MOST ? count : INTERN_RUN_MOST;
+        for (std::size_t i = 0; i < n; ++i) {
+            texts[i] = records[i].normalized;
+            lengths[i] = records[i].normalized_length;
+        }
+        warm_run(dictionary, texts, lengths, n);
+        records += n;
+        count -= n;
+    }
+}
+
 void rank_input_records(const NormalizedRecord* records, std::size_t count) {
+    if (rank_folding == 0) warm_texts(records, count);
     for (std::size_t i = 0; i < count; ++i) {
         const NormalizedRecord& record = records[i];
         rank_record(record, active_meta != nullptr ? next_meta(active_meta, record.id) : nullptr);
@@ -371,6 +391,7 @@ void rank_input_records(const NormalizedRecord* records, std::size_t count) {
 }
 
 void rank_before_input_records(const NormalizedRecord* records, std::size_t count) {
+    if (rank_folding == 0) warm_texts(records, count);
     for (std::size_t i = 0; i < count; ++i) {
         const NormalizedRecord& record = records[i];
         rank_before_record(record,

@@ -348,8 +348,9 @@ TEST(StringDictionaryTest, RecentTextsRestAndComeBackWithTheSameIds) {
 // markers, high bytes, long runs), with a fixed seed so failures repeat. Each
 // shape runs three times side by side: through the recent texts, on the
 // plain path of a dictionary that could not have them, which walks the trie
-// for every text, and in runs of 1 to 16 texts through intern_run, whose
-// walks go down the trie together (texts repeat within a run, too).
+// for every text, in runs of 1 to 16 texts through intern_run, whose walks
+// go down the trie together (texts repeat within a run, too), and one by
+// one after warm_run has walked each run.
 TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
     struct Shape {
         const char* name;
@@ -376,17 +377,19 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
         StringDictionary* recent = create_dictionary();
         StringDictionary* plain = create_dictionary();
         StringDictionary* runs = create_dictionary();
+        StringDictionary* warmed = create_dictionary();
         // Two long texts (they never go through the recent texts) give both
         // dictionaries their first chunk of nodes; then the
         // plain one's first short text cannot have its recent texts.
         const std::string first(RECENT_TEXT_MOST + 1, '#');
         const std::string second(RECENT_TEXT_MOST + 1, '%');
-        for (StringDictionary* d : {recent, plain, runs}) {
+        for (StringDictionary* d : {recent, plain, runs, warmed}) {
             intern_string(d, first.c_str());
             intern_string(d, second.c_str());
         }
         intern_string(recent, "x");
         intern_string(runs, "x");
+        intern_string(warmed, "x");
         fail_allocations_from(1);
         intern_string(plain, "x");
         stop_failing_allocations();
@@ -428,6 +431,11 @@ TEST(StringDictionaryTest, AgreesWithAPlainMapWithAndWithoutRecentTexts) {
                 intern_run(runs, texts, lengths, run.size(), results);
                 ASSERT_EQ(std::vector<std::int32_t>(results, results + run.size()), run_expected)
                     << shape.name << ", in runs, up to step " << i;
+                warm_run(warmed, texts, lengths, run.size());
+                for (std::size_t k = 0; k < run.size(); ++k) {
+                    ASSERT_EQ(intern_bytes(warmed, texts[k], lengths[k]), run_expected[k])
+                        << shape.name << ", warmed, up to step " << i;
+                }
                 run.clear();
                 run_expected.clear();
                 run_goal = run_length(random);
