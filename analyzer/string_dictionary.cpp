@@ -478,13 +478,11 @@ std::size_t warm_walks(const StringDictionary* d, const unsigned char* const* te
             Walk& at = walks[w];
             const std::uint32_t* n = node_units(d, at.node);
             std::size_t k = label_length(n);
-            if (k >= at.left || node_kind(n) == NODE_LEAF) {
-                // The compare of a long label reads on.
-                for (std::size_t line = 64; line < k; line += 64) {
-                    prefetch(reinterpret_cast<const char*>(n) - k + line);
-                }
-                continue;
-            }
+            // A label longer than prefetch_node covered: the real walk
+            // compares it from its first byte.
+            const char* label = reinterpret_cast<const char*>(n) - k;
+            for (std::size_t byte = 0; byte + 12 < k; byte += 64) prefetch(label + byte);
+            if (k >= at.left || node_kind(n) == NODE_LEAF) continue;
             std::uint32_t slot;
             NodeRef child = find_child(n, at.node, at.rest[k], &slot);
             if (child == NO_NODE) continue;
