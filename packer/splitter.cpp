@@ -1206,15 +1206,17 @@ bool scan_quote(Splitter* s) {
     return false;
 }
 
-bool scan_qquote(Splitter* s) {
+// Scans to the first `close` directly followed by `then`, which ends the
+// state: the end of a q'[...]' quote or of a \* ... *\ comment.
+bool scan_to_pair(Splitter* s, char close, char then) {
     const char* t = s->text.data;
     std::size_t end = s->text.size;
     std::size_t i = s->scan;
     while (i < end) {
         if (t[i] == '\n') ++s->line;
-        if (t[i] == s->close_quote) {
+        if (t[i] == close) {
             if (i + 1 == end && !s->finished) break;
-            if (i + 1 < end && t[i + 1] == '\'') {
+            if (i + 1 < end && t[i + 1] == then) {
                 s->scan = i + 2;
                 s->state = STATE_CODE;
                 return true;
@@ -1224,6 +1226,10 @@ bool scan_qquote(Splitter* s) {
     }
     s->scan = i;
     return false;
+}
+
+bool scan_qquote(Splitter* s) {
+    return scan_to_pair(s, s->close_quote, '\'');
 }
 
 bool scan_dollar(Splitter* s) {
@@ -1294,23 +1300,7 @@ bool scan_line_comment(Splitter* s) {
 // \* ... *\ : closed by the first '*' directly followed by a backslash, as
 // the lexer reads it.
 bool scan_star_comment(Splitter* s) {
-    const char* t = s->text.data;
-    std::size_t end = s->text.size;
-    std::size_t i = s->scan;
-    while (i < end) {
-        if (t[i] == '\n') ++s->line;
-        if (t[i] == '*') {
-            if (i + 1 == end && !s->finished) break;
-            if (i + 1 < end && t[i + 1] == '\\') {
-                s->scan = i + 2;
-                s->state = STATE_CODE;
-                return true;
-            }
-        }
-        ++i;
-    }
-    s->scan = i;
-    return false;
+    return scan_to_pair(s, '*', '\\');
 }
 
 // COPY data: whole lines up to one holding only "\." (a CR may precede its

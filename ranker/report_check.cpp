@@ -88,14 +88,19 @@ void add_quoted(Message* m, const char* text, std::size_t length, bool cut) {
     if (cut || shown < length) message_add(m, "...");
 }
 
+// "Report REPORT does not belong to INPUT", which every mismatch begins with.
+void start_mismatch(Message* m, const ReportReader& r, const char* input_path) {
+    message_start(m);
+    message_add(m, "Report ");
+    message_add_name(m, r.file.path);
+    message_add(m, " does not belong to ");
+    message_add_name(m, input_path);
+}
+
 [[noreturn]] void fail_mismatch(const ReportReader& r, const char* input_path, const char* expected,
                                 std::size_t expected_length, bool found) {
     Message m;
-    message_start(&m);
-    message_add(&m, "Report ");
-    message_add_name(&m, r.file.path);
-    message_add(&m, " does not belong to ");
-    message_add_name(&m, input_path);
+    start_mismatch(&m, r, input_path);
     message_add(&m, ": line ");
     message_add_number(&m, found ? r.number : r.number + 1);
     message_add(&m, " should be ");
@@ -123,11 +128,7 @@ inline bool is_empty_line(const ReportReader& r) {
 // could be report lines.
 [[noreturn]] void fail_banner(const ReportReader& r, const char* input_path) {
     Message m;
-    message_start(&m);
-    message_add(&m, "Report ");
-    message_add_name(&m, r.file.path);
-    message_add(&m, " does not belong to ");
-    message_add_name(&m, input_path);
+    start_mismatch(&m, r, input_path);
     message_add(&m, ": its banner (line 1) has no empty line after it.\n");
     fail(EXIT_INPUT, m.text);
 }

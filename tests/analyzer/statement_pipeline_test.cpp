@@ -6,6 +6,7 @@
 #include "platform/allocation.h"
 #include "platform/exit_statuses.h"
 #include "platform/system_calls.h"
+#include "tests/support/record_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -48,15 +49,6 @@ long fake_read(int, void* buffer, std::size_t count) {
 }
 int fake_close(int) {
     return 0;
-}
-
-std::string le32(std::int32_t v) {
-    auto u = static_cast<std::uint32_t>(v);
-    return {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
-            static_cast<char>(u >> 24)};
-}
-std::string record(std::int32_t id, const std::string& text) {
-    return le32(id) + le32(static_cast<std::int32_t>(text.size())) + text;
 }
 
 struct Got {
