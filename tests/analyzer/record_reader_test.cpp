@@ -2,6 +2,7 @@
 
 #include "platform/exit_statuses.h"
 #include "platform/system_calls.h"
+#include "tests/support/fake_file.h"
 #include "tests/support/record_bytes.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,6 @@
 
 namespace {
 
-// A file in memory, served through the system-call table with reads of at
-// most `chunk` bytes; a read at `fail_at` fails.
-struct FakeFile {
-    std::string bytes;
-    std::size_t position = 0;
-    std::size_t chunk = 1 << 30;
-    std::size_t fail_at = std::string::npos;
-    bool opened = false;
-    bool closed = false;
-};
 FakeFile fake;
 
 int fake_open(const char*, int, int) {
@@ -32,14 +23,7 @@ int fake_open(const char*, int, int) {
 }
 long fake_read(int fd, void* buffer, std::size_t count) {
     EXPECT_EQ(fd, 3);
-    if (fake.position >= fake.fail_at) {
-        errno = EIO;
-        return -1;
-    }
-    std::size_t n = std::min({count, fake.chunk, fake.bytes.size() - fake.position});
-    std::memcpy(buffer, fake.bytes.data() + fake.position, n);
-    fake.position += n;
-    return static_cast<long>(n);
+    return fake.read(buffer, count);
 }
 int fake_close(int) {
     fake.closed = true;

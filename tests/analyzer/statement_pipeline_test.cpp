@@ -6,6 +6,7 @@
 #include "platform/allocation.h"
 #include "platform/exit_statuses.h"
 #include "platform/system_calls.h"
+#include "tests/support/fake_file.h"
 #include "tests/support/record_bytes.h"
 
 #include <gtest/gtest.h>
@@ -21,31 +22,15 @@
 
 namespace {
 
-// A file in memory, read at most `chunk` bytes at a time; a read that starts
-// at or past `fail_at` fails. Only the reader's role reads, one thread at a
-// time, each after the last let the role go under the pipeline's lock.
-struct FakeFile {
-    std::string bytes;
-    std::size_t position = 0;
-    std::size_t chunk = 1 << 30;
-    std::size_t fail_at = std::string::npos;
-    int reads = 0;
-};
+// Only the reader's role reads, one thread at a time, each after the last
+// let the role go under the pipeline's lock.
 FakeFile fake;
 
 int fake_open(const char*, int, int) {
     return 3;
 }
 long fake_read(int, void* buffer, std::size_t count) {
-    ++fake.reads;
-    if (fake.position >= fake.fail_at) {
-        errno = EIO;
-        return -1;
-    }
-    std::size_t n = std::min({count, fake.chunk, fake.bytes.size() - fake.position});
-    std::memcpy(buffer, fake.bytes.data() + fake.position, n);
-    fake.position += n;
-    return static_cast<long>(n);
+    return fake.read(buffer, count);
 }
 int fake_close(int) {
     return 0;
