@@ -34,28 +34,36 @@ constexpr std::size_t HEADER_SIZE = RECORD_HEADER_SIZE;
 // A text longer than the block: gathered in a buffer that grows as the bytes
 // arrive. Returns the buffer, NUL-terminated; the caller releases it.
 char* gather_long_text(BlockReader* r, std::size_t length, std::int64_t record_offset) {
-    std::size_t have = unconsumed(*r);
-    std::size_t capacity = 2 * READ_BLOCK_SIZE;
-    if (capacity >= length) capacity = length + 1; // room for the NUL, too
-    char* text = static_cast<char*>(checked_realloc(nullptr, capacity, NOT_ENOUGH_MEMORY));
-    std::memcpy(text, r->block + r->begin, have);
-    while (have < length) {
-        if (have == capacity) {
-            // Doubling never stops at exactly `length`: the NUL needs the byte after it.
-            capacity = 2 * capacity >= length ? length + 1 : 2 * capacity;
-            text = static_cast<char*>(checked_realloc(text, capacity, NOT_ENOUGH_MEMORY));
-        }
-        std::size_t want = length - have;
-        std::size_t room = capacity - have;
-        std::size_t n = read_past_block(r, text + have, want < room ? want : room);
+    LongText t = start_long_text(r->block + r->begin, unconsumed(*r), length, 2 * READ_BLOCK_SIZE);
+    while (t.have < t.length) {
+        std::size_t n = read_past_block(r, t.text + t.have, long_text_room(&t));
         if (n == 0) fail_at(*r, record_offset, RECORD_CUT_SHORT);
-        have += n;
+        t.have += n;
     }
-    text[length] = '\0';
-    return text;
+    t.text[length] = '\0';
+    return t.text;
 }
 
 } // namespace
+
+LongText start_long_text(const char* start, std::size_t have, std::size_t length,
+                         std::size_t first_room) {
+    std::size_t capacity = first_room >= length ? length + 1 : first_room; // room for the NUL, too
+    char* text = static_cast<char*>(checked_realloc(nullptr, capacity, NOT_ENOUGH_MEMORY));
+    std::memcpy(text, start, have);
+    return {text, have, length, capacity};
+}
+
+std::size_t long_text_room(LongText* t) {
+    if (t->have == t->capacity) {
+        // Doubling never stops at exactly `length`: the NUL needs the byte after it.
+        t->capacity = 2 * t->capacity >= t->length ? t->length + 1 : 2 * t->capacity;
+        t->text = static_cast<char*>(checked_realloc(t->text, t->capacity, NOT_ENOUGH_MEMORY));
+    }
+    std::size_t want = t->length - t->have;
+    std::size_t room = t->capacity - t->have;
+    return want < room ? want : room;
+}
 
 void read_records(const char* path, void (*handle)(const StatementRecord& record)) {
     BlockReader r;

@@ -51,3 +51,22 @@ inline std::int32_t read_int32_le(const unsigned char* p) {
                       std::uint32_t{p[3]} << 24;
     return static_cast<std::int32_t>(v);
 }
+
+// A record's text longer than a block, gathered in a buffer that grows only
+// as its bytes arrive, so that a huge announced length never allocates more
+// than the file holds; there is always a byte for the NUL after the text.
+struct LongText {
+    char* text;           // owned by the caller once whole (release)
+    std::size_t have;     // bytes gathered
+    std::size_t length;   // bytes announced
+    std::size_t capacity; // bytes allocated
+};
+
+// A buffer of `first_room` bytes (fewer when the text and its NUL need
+// fewer) holding the `have` bytes at `start`. "Not enough memory" on failure.
+LongText start_long_text(const char* start, std::size_t have, std::size_t length,
+                         std::size_t first_room);
+
+// Bytes the next read may place at text + have, the buffer grown when full;
+// only called while have < length.
+std::size_t long_text_room(LongText* t);

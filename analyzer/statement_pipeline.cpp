@@ -349,32 +349,23 @@ void read_long_record(RecordConsumer consume) {
     std::int32_t id = read_int32_le(reinterpret_cast<const unsigned char*>(p.carry));
     std::int32_t length32 = read_int32_le(reinterpret_cast<const unsigned char*>(p.carry + 4));
     auto length = static_cast<std::size_t>(length32);
-    std::size_t have = p.carry_length - RECORD_HEADER_SIZE;
-    std::size_t capacity = 2 * p.batch_bytes;
-    if (capacity >= length) capacity = length + 1; // room for the NUL, too
-    char* text = static_cast<char*>(checked_realloc(nullptr, capacity, NOT_ENOUGH_MEMORY));
-    std::memcpy(text, p.carry + RECORD_HEADER_SIZE, have);
-    while (have < length) {
-        if (have == capacity) {
-            // Doubling never stops at exactly `length`: the NUL needs the byte after it.
-            capacity = 2 * capacity >= length ? length + 1 : 2 * capacity;
-            text = static_cast<char*>(checked_realloc(text, capacity, NOT_ENOUGH_MEMORY));
-        }
-        std::size_t want = length - have;
-        std::size_t room = capacity - have;
-        long n = read_some_bytes(p.fd, text + have, want < room ? want : room);
+    LongText t = start_long_text(p.carry + RECORD_HEADER_SIZE, p.carry_length - RECORD_HEADER_SIZE,
+                                 length, 2 * p.batch_bytes);
+    while (t.have < t.length) {
+        long n = read_some_bytes(p.fd, t.text + t.have, long_text_room(&t));
         Message m;
         if (n < 0) {
             describe_read_failure(&m, p.path,
-                                  offset + static_cast<std::int64_t>(RECORD_HEADER_SIZE + have));
+                                  offset + static_cast<std::int64_t>(RECORD_HEADER_SIZE + t.have));
             fail(EXIT_INPUT, m.text);
         }
         if (n == 0) {
             describe_bad_record(&m, p.path, offset, RECORD_CUT_SHORT);
             fail(EXIT_INPUT, m.text);
         }
-        have += static_cast<std::size_t>(n);
+        t.have += static_cast<std::size_t>(n);
     }
+    char* text = t.text;
     text[length] = '\0';
     input_cursor = text;
     parse_statement();

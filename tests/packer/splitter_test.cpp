@@ -276,7 +276,7 @@ TEST(SplitterTest, OracleUnitsAndSqlPlusCommands) {
                   "end;"},
               {5, "DECLARE x NUMBER; BEGIN NULL; END;"}},
              {}},
-            {"a type specification is a plain statement",
+            {"an object type's declaration is a plain statement",
              "CREATE TYPE t AS OBJECT (a NUMBER);\n/\nselect 1 from dual;",
              {{1, "CREATE TYPE t AS OBJECT (a NUMBER)"}, {3, "select 1 from dual"}},
              {}},
