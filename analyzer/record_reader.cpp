@@ -36,7 +36,8 @@ constexpr std::size_t HEADER_SIZE = RECORD_HEADER_SIZE;
 char* gather_long_text(BlockReader* r, std::size_t length, std::int64_t record_offset) {
     LongText t = start_long_text(r->block + r->begin, unconsumed(*r), length, 2 * READ_BLOCK_SIZE);
     while (t.have < t.length) {
-        std::size_t n = read_past_block(r, t.text + t.have, long_text_room(&t));
+        std::size_t room = long_text_room(&t); // may move t.text
+        std::size_t n = read_past_block(r, t.text + t.have, room);
         if (n == 0) fail_at(*r, record_offset, RECORD_CUT_SHORT);
         t.have += n;
     }

@@ -67,6 +67,7 @@ struct LongText {
 LongText start_long_text(const char* start, std::size_t have, std::size_t length,
                          std::size_t first_room);
 
-// Bytes the next read may place at text + have, the buffer grown when full;
-// only called while have < length.
+// Bytes the next read may place at text + have, the buffer grown when full
+// (so `text` may move: read it after this call); only called while
+// have < length.
 std::size_t long_text_room(LongText* t);

@@ -352,7 +352,8 @@ void read_long_record(RecordConsumer consume) {
     LongText t = start_long_text(p.carry + RECORD_HEADER_SIZE, p.carry_length - RECORD_HEADER_SIZE,
                                  length, 2 * p.batch_bytes);
     while (t.have < t.length) {
-        long n = read_some_bytes(p.fd, t.text + t.have, long_text_room(&t));
+        std::size_t room = long_text_room(&t); // may move t.text
+        long n = read_some_bytes(p.fd, t.text + t.have, room);
         Message m;
         if (n < 0) {
             describe_read_failure(&m, p.path,
