@@ -79,7 +79,7 @@ constexpr std::uint32_t LABEL_LENGTH_MASK = (std::uint32_t{1} << KIND_SHIFT) - 1
 // each, every link but the last without an id.
 constexpr std::size_t LABEL_MOST = 16 * 1024;
 
-// Chunks of 2 MiB, one huge page each: a node ref is a chunk number and a
+// Chunks of 2 MiB: a node ref is a chunk number and a
 // unit within it.
 constexpr unsigned CHUNK_SHIFT = 19;
 constexpr std::uint32_t CHUNK_UNITS = std::uint32_t{1} << CHUNK_SHIFT;
@@ -102,9 +102,7 @@ struct StringDictionary {
     std::uint32_t chunk_count;       // chunks allocated
     std::uint32_t chunk_slots;       // room in `chunks`
     std::uint32_t next_unit;         // first unit not yet handed out in the last chunk
-    char* group_next;                // the next chunk of the current group (trie_storage.cpp)
-    std::uint32_t group_left;        // chunks still in it
-    std::size_t chunk_bytes;         // bytes allocated for chunks and groups
+    std::size_t chunk_bytes;         // bytes allocated for chunks
     NodeRef* free_blocks;            // per block size in units: the first free block (its first
                                      // unit holds the next one's), NO_NODE when none
     std::uint32_t nodes[NODE_KINDS]; // nodes in the trie, by kind

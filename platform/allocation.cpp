@@ -4,10 +4,6 @@
 #include "platform/messages.h"
 #include "platform/system_calls.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 const char NOT_ENOUGH_MEMORY[] = "Not enough memory\n";
 const char NOT_ENOUGH_MEMORY_FOR_STATE[] = "Not enough memory for State\n";
 
@@ -38,19 +34,3 @@ void* optional_realloc(void* block, std::size_t size) {
 void release(void* block) {
     sys.free(block);
 }
-
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-bool huge_pages_supported() {
-    return true;
-}
-
-void advise_huge_pages(void* block, std::size_t bytes) {
-    madvise(block, bytes, MADV_HUGEPAGE); // a refusal only costs speed
-}
-#else
-bool huge_pages_supported() {
-    return false;
-}
-
-void advise_huge_pages(void*, std::size_t) {}
-#endif

@@ -33,11 +33,3 @@ void* optional_realloc(void* block, std::size_t size);
 
 // Gives back a block from the functions above (null is allowed).
 void release(void* block);
-
-// Huge pages, for large blocks read at random (the dictionary's chunks),
-// where every 4 KiB page would cost its own translation: on Linux the
-// kernel is asked (madvise) to back the 2 MiB-aligned part of a block with
-// 2 MiB pages; elsewhere nothing happens and huge_pages_supported is false.
-constexpr std::size_t HUGE_PAGE_BYTES = std::size_t{2} << 20;
-bool huge_pages_supported();
-void advise_huge_pages(void* block, std::size_t bytes);
