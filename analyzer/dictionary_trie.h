@@ -44,7 +44,8 @@
 //
 // so that a node's label and header share a cache line where the label is
 // short, and a split, which drops the front of a label, only shortens it
-// in place. Header and body, by kind:
+// in place. A branch whose block fits in 64 bytes (an N4 with a label of up
+// to 32 bytes) is placed within one cache line. Header and body, by kind:
 //
 //     unit 0: kind (top 3 bits) | label length (29 bits)
 //     unit 1: id of the text ending after the label, 0 if none (always > 0 in a leaf)

@@ -268,6 +268,57 @@ TEST(StringDictionaryTest, TextsAcrossManyChunks) {
     EXPECT_EQ(stored_texts(d).size(), 40U);
 }
 
+// A small branch (its label, header and children within 64 bytes) lies in
+// one cache line, whether its block was new, taken again after a branch
+// grew, or placed after units skipped to reach a line; the texts stay
+// right whatever the placement reused.
+TEST(StringDictionaryTest, SmallBranchesLieInOneCacheLine) {
+    StringDictionary* d = create_dictionary();
+    std::map<std::string, std::int32_t> truth;
+    std::mt19937 random(7);
+    for (int i = 0; i < 20000; ++i) {
+        // Short random texts over a small alphabet: branches of every small
+        // size, labels of 0 to about 30 bytes, leaves extended into branches
+        // and branches grown out of their N4 blocks.
+        std::string text(1 + random() % 40, ' ');
+        for (char& c : text) c = static_cast<char>('a' + random() % (i % 3 == 0 ? 3 : 9));
+        std::int32_t id = intern_bytes(d, reinterpret_cast<const unsigned char*>(text.data()),
+                                       text.size());
+        auto [at, added] = truth.emplace(text, id < 0 ? -id : id);
+        ASSERT_EQ(id, added ? -at->second : at->second) << text;
+    }
+    EXPECT_EQ(stored_texts(d), Stored(truth.begin(), truth.end()));
+
+    std::size_t small = 0;
+    std::vector<NodeRef> todo = {d->root};
+    while (!todo.empty()) {
+        NodeRef node = todo.back();
+        todo.pop_back();
+        const std::uint32_t* n = node_units(d, node);
+        NodeKind kind = node_kind(n);
+        if (kind == NODE_LEAF) continue;
+        const std::uint32_t* children = node_children(n);
+        if (kind == NODE_4 || kind == NODE_16) {
+            for (unsigned c = 0; c < child_count(n); ++c) todo.push_back(children[c]);
+        } else {
+            for (unsigned b = 0; b < 256; ++b) {
+                NodeRef child = kind == NODE_256 ? children[b]
+                                : node_keys(n)[b] != 0 ? children[node_keys(n)[b] - 1]
+                                                       : NO_NODE;
+                if (child != NO_NODE) todo.push_back(child);
+            }
+        }
+        std::uint32_t label_units = n[2] >> 8;
+        std::size_t bytes = (label_units + HEADER_UNITS + BODY_UNITS[kind]) * 4;
+        if (bytes > 64) continue;
+        ++small;
+        auto first = reinterpret_cast<std::uintptr_t>(n - label_units);
+        EXPECT_EQ(first / 64, (first + bytes - 1) / 64)
+            << "a branch of " << bytes << " bytes crosses a line";
+    }
+    EXPECT_GT(small, 1000U);
+}
+
 // The recent texts only save time: when they cannot be had, every text
 // walks the trie, the ids stay right, and the allocation is not tried again
 // on every call.
