@@ -160,10 +160,6 @@ inline const std::uint32_t* node_children(const std::uint32_t* n) {
     return node_children(const_cast<std::uint32_t*>(n));
 }
 
-// The child a branch has for `byte`, or NO_NODE; a leaf has none. Also
-// gives, in *slot, the unit that holds it (for a child that is present).
-NodeRef find_child(const std::uint32_t* n, NodeRef node, unsigned char byte, std::uint32_t* slot);
-
 // --- storage (trie_storage.cpp) -------------------------------------------
 
 // A new node of `kind` with room for a label of `label` bytes (at most

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Index of the first differing byte of a and b within n bytes, or n.
@@ -37,6 +41,72 @@ NodeRef new_branch(StringDictionary* d, NodeKind kind, const unsigned char* labe
     std::memcpy(writable_label(n), label, length);
     n[1] = static_cast<std::uint32_t>(id);
     return node;
+}
+
+// The child a branch has for `byte`, or NO_NODE; a leaf has none. Also
+// gives, in *slot, the unit that holds it (for a child that is present).
+//
+// A walk meets a small branch at nearly every step, and which of its keys
+// matches is as good as random to the branch predictor: the keys of an N4
+// are compared all at once (the lowest zero byte of keys ^ byte, exact
+// whatever the bytes above it), those of an N16 in one vector compare.
+inline NodeRef find_child(const std::uint32_t* n, NodeRef node, unsigned char byte,
+                          std::uint32_t* slot) {
+    std::uint32_t at;
+    const std::uint32_t* children;
+    switch (node_kind(n)) {
+    case NODE_4: {
+        unsigned count = child_count(n);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::uint32_t keys;
+        std::memcpy(&keys, node_keys(n), sizeof keys);
+        std::uint32_t x = keys ^ (0x01010101u * byte);
+        std::uint32_t zero = (x - 0x01010101u) & ~x & 0x80808080u;
+        if (zero == 0) return NO_NODE;
+        at = static_cast<std::uint32_t>(__builtin_ctz(zero)) >> 3;
+        if (at >= count) return NO_NODE; // a stale key past the children
+#else
+        const unsigned char* keys = node_keys(n);
+        at = 0;
+        while (at < count && keys[at] != byte) ++at;
+        if (at == count) return NO_NODE;
+#endif
+        children = n + HEADER_UNITS + 1;
+        break;
+    }
+    case NODE_16: {
+        unsigned count = child_count(n);
+#if defined(__SSE2__)
+        __m128i keys = _mm_loadu_si128(reinterpret_cast<const __m128i*>(node_keys(n)));
+        __m128i same = _mm_cmpeq_epi8(keys, _mm_set1_epi8(static_cast<char>(byte)));
+        unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(same)) & ((1u << count) - 1);
+        if (hits == 0) return NO_NODE;
+        at = static_cast<std::uint32_t>(__builtin_ctz(hits));
+#else
+        const unsigned char* keys = node_keys(n);
+        at = 0;
+        while (at < count && keys[at] != byte) ++at;
+        if (at == count) return NO_NODE;
+#endif
+        children = n + HEADER_UNITS + 4;
+        break;
+    }
+    case NODE_48: {
+        unsigned index = node_keys(n)[byte];
+        if (index == 0) return NO_NODE;
+        at = index - 1;
+        children = n + HEADER_UNITS + 64;
+        break;
+    }
+    case NODE_256:
+        at = byte;
+        children = n + HEADER_UNITS;
+        break;
+    default:
+        return NO_NODE;
+    }
+    *slot = node + static_cast<std::uint32_t>(children + at - n);
+    return children[at];
 }
 
 // Puts `child` under `byte` into a branch that has room for it and no child
@@ -96,36 +166,6 @@ NodeRef new_leaf(StringDictionary* d, const unsigned char* text, std::size_t len
 }
 
 } // namespace
-
-NodeRef find_child(const std::uint32_t* n, NodeRef node, unsigned char byte, std::uint32_t* slot) {
-    const std::uint32_t* children = node_children(n);
-    std::uint32_t at;
-    switch (node_kind(n)) {
-    case NODE_4:
-    case NODE_16: {
-        const unsigned char* keys = node_keys(n);
-        unsigned count = child_count(n);
-        unsigned i = 0;
-        while (i < count && keys[i] != byte) ++i;
-        if (i == count) return NO_NODE;
-        at = i;
-        break;
-    }
-    case NODE_48: {
-        unsigned index = node_keys(n)[byte];
-        if (index == 0) return NO_NODE;
-        at = index - 1;
-        break;
-    }
-    case NODE_256:
-        at = byte;
-        break;
-    default:
-        return NO_NODE;
-    }
-    *slot = node + static_cast<std::uint32_t>(children + at - n);
-    return children[at];
-}
 
 /*
  * Insert-or-find, in two parts as in any change of the trie: find_position
