@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -195,7 +196,17 @@ void Run(const std::string& quickdock) {
           SendMessageA(mainWindow, trayCallback, ICON_ID, WM_MOUSEMOVE) == 1);
 
     // ---- Second copy ----------------------------------------------------------
-    const std::vector<DWORD> before = NotificationAreaPixels();
+    // The area as it rests: two captures a quarter second apart that agree
+    // (a capture taken while the taskbar still repaints would never come
+    // back).
+    std::vector<DWORD> before = NotificationAreaPixels();
+    WaitFor(3000, [&] {
+        Sleep(250);
+        std::vector<DWORD> again = NotificationAreaPixels();
+        bool resting = again == before;
+        before = std::move(again);
+        return resting;
+    });
     Check("notification area can be captured", !before.empty());
     PROCESS_INFORMATION second = {};
     if (Start(quickdock, second)) {
@@ -219,8 +230,18 @@ void Run(const std::string& quickdock) {
         return changed;
     });
     Check("re-activation animates the running copy's icon", changed);
-    Check("the installed icon returns after the animation",
-          WaitFor(12000, [&] { return NotificationAreaPixels() == before; }));
+    std::vector<DWORD> after;
+    bool returned = WaitFor(12000, [&] {
+        after = NotificationAreaPixels();
+        return after == before;
+    });
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
+        if (after[i] != before[i]) ++differing;
+    }
+    Check("the installed icon returns after the animation", returned,
+          std::to_string(differing) + " of " + std::to_string(before.size()) +
+              " pixels still differ");
     Check("icon still in the notification area", IconPresent(mainWindow));
 
     // ---- Taskbar re-creation ---------------------------------------------------
