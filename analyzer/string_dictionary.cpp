@@ -66,6 +66,15 @@ NodeRef new_branch(StringDictionary* d, NodeKind kind, const unsigned char* labe
     return node;
 }
 
+// Where `byte` is among the `count` keys of a small branch, or `count`: the
+// plain loop, for builds without the word and vector compares below.
+[[maybe_unused]] inline unsigned sorted_key_at(const unsigned char* keys, unsigned count,
+                                               unsigned char byte) {
+    unsigned at = 0;
+    while (at < count && keys[at] != byte) ++at;
+    return at;
+}
+
 // The child a branch has for `byte`, or NO_NODE; a leaf has none. Also
 // gives, in *slot, the unit that holds it (for a child that is present).
 //
@@ -89,9 +98,7 @@ inline NodeRef find_child(const std::uint32_t* n, NodeRef node, unsigned char by
         at = static_cast<std::uint32_t>(__builtin_ctz(zero)) >> 3;
         if (at >= count) return NO_NODE; // a stale key past the children
 #else
-        const unsigned char* keys = node_keys(n);
-        at = 0;
-        while (at < count && keys[at] != byte) ++at;
+        at = sorted_key_at(node_keys(n), count, byte);
         if (at == count) return NO_NODE;
 #endif
         children = n + HEADER_UNITS + 1;
@@ -106,9 +113,7 @@ inline NodeRef find_child(const std::uint32_t* n, NodeRef node, unsigned char by
         if (hits == 0) return NO_NODE;
         at = static_cast<std::uint32_t>(__builtin_ctz(hits));
 #else
-        const unsigned char* keys = node_keys(n);
-        at = 0;
-        while (at < count && keys[at] != byte) ++at;
+        at = sorted_key_at(node_keys(n), count, byte);
         if (at == count) return NO_NODE;
 #endif
         children = n + HEADER_UNITS + 4;
