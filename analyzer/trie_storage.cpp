@@ -22,9 +22,9 @@ const char* message_for(NodeKind kind) {
 constexpr std::size_t CHUNK_BYTES = CHUNK_UNITS * sizeof(std::uint32_t);
 
 // Chunks are plain heap blocks. Backing them with huge pages was measured
-// (adhoc-10m, 1.4 GB of nodes): no less user time, and three to four times
-// the system time, the kernel zeroing and assembling each 2 MiB page at its
-// first touch; a new text's walk waits on cache misses, not translations.
+// (adhoc-10m, 1.4 GB of nodes): about 5 % less user time, but three to four
+// times the system time, the kernel zeroing each 2 MiB page at its first
+// touch, and more CPU time in all.
 // A chunk starts on a cache line, so that a unit's place in its line is
 // known from its index (units_into_line).
 constexpr std::size_t LINE_BYTES = 64;
@@ -49,6 +49,15 @@ inline void free_block(StringDictionary* d, std::uint32_t block, std::uint32_t u
     d->free_blocks[units] = block;
 }
 
+// Moves the last chunk's first free unit to the start of the next cache
+// line; the units passed over go to the free list of their size. A chunk is
+// whole lines, so the result is still inside it or at its end.
+void skip_to_line(StringDictionary* d) {
+    std::uint32_t skipped = LINE_UNITS - units_into_line(d->next_unit);
+    free_block(d, ((d->chunk_count - 1) << CHUNK_SHIFT) + d->next_unit, skipped);
+    d->next_unit += skipped;
+}
+
 // A block of `units` contiguous units; returns the global index of its first.
 // With `one_line` (a block that fits in a cache line), the block does not
 // cross a line: a freed block that would is left for another node, and
@@ -62,9 +71,7 @@ std::uint32_t take_block(StringDictionary* d, std::uint32_t units, bool one_line
         return block;
     }
     if (one_line && d->chunk_count > 0 && units_into_line(d->next_unit) + units > LINE_UNITS) {
-        std::uint32_t skipped = LINE_UNITS - units_into_line(d->next_unit);
-        free_block(d, ((d->chunk_count - 1) << CHUNK_SHIFT) + d->next_unit, skipped);
-        d->next_unit += skipped; // a chunk is whole lines: still inside it, or at its end
+        skip_to_line(d);
     }
     if (d->chunk_count == 0 || CHUNK_UNITS - d->next_unit < units) {
         if (d->chunk_count == CHUNK_MOST) out_of_memory(message);
@@ -84,9 +91,7 @@ std::uint32_t take_block(StringDictionary* d, std::uint32_t units, bool one_line
         d->next_unit = d->chunk_count == 0 ? 1 : 0;
         ++d->chunk_count;
         if (one_line && units_into_line(d->next_unit) + units > LINE_UNITS) {
-            std::uint32_t skipped = LINE_UNITS - units_into_line(d->next_unit);
-            free_block(d, ((d->chunk_count - 1) << CHUNK_SHIFT) + d->next_unit, skipped);
-            d->next_unit += skipped;
+            skip_to_line(d);
         }
     }
     std::uint32_t block = ((d->chunk_count - 1) << CHUNK_SHIFT) + d->next_unit;
